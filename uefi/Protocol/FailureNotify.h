@@ -11,4 +11,7 @@ typedef struct {
   FAILURE_NOTIFY Notify;
 } FAILURE_NOTIFY_PROTOCOL;
 
+inline constexpr EFI_GUID gFailureNotifyProtocolGuid = {
+    0x427CF399, 0x3161, 0x45C0, {0xB4, 0x8D, 0x61, 0x59, 0x30, 0x9E, 0x71, 0x07}};
+
 #endif  // ZEPHRIN_UEFI_PROTOCOL_FAILURE_NOTIFY_H_
