@@ -6,6 +6,7 @@
 #define ZEPHRIN_ACPI_DXE_CORE_DXE_SERVICES_H_
 
 #include "uefi/PiHob.h"
+#include "uefi/Protocol/StatusCode.h"
 #include "uefi/UefiSpec.h"
 
 extern EFI_SYSTEM_TABLE *gST;
@@ -59,6 +60,12 @@ EFI_STATUS EfiGetSystemConfigurationTable(const EFI_GUID *Guid, VOID **Table);
 EFI_STATUS NotifyFailure(UINT32 Code, const VOID *Data, UINT16 DataSize);
 [[noreturn]] VOID ResetOnFatalError(UINT32 StatusCodeValue, EFI_STATUS Status);
 VOID ReportFatalErrorStatusCode(UINT32 StatusCodeValue, UINT64 PathTag, EFI_STATUS Status);
+// Status code reports; Type's low byte must be progress, error or debug.
+EFI_STATUS ReportStatusCodeEx(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
+                              const EFI_GUID *CallerId, const EFI_GUID *ExtendedDataGuid, const VOID *ExtendedData,
+                              UINTN ExtendedDataSize);
+EFI_STATUS InternalReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
+                                    const EFI_GUID *CallerId, EFI_STATUS_CODE_DATA *Data);
 
 // Work functions of the two boot paths.
 EFI_STATUS DoCustomWork();
