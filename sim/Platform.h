@@ -1,0 +1,114 @@
+// The simulated UEFI platform: one Platform object is one boot of a board. It
+// owns a real EFI_SYSTEM_TABLE with boot and runtime services implemented as
+// ms_abi functions, so firmware code compiled for the host calls it exactly as
+// it calls a real firmware: through gST/gBS/gRT and the protocols it locates.
+//
+// The service functions find their Platform through one process-wide pointer:
+// constructing a Platform makes it current, destroying it restores the one that
+// was current before. One boot at a time per process.
+//
+// Every slot of the service tables is filled; services this platform does not
+// implement return EFI_UNSUPPORTED. Misuse that a real firmware would punish
+// with an ASSERT or memory corruption (freeing an unknown pool buffer, lowering
+// the TPL with RaiseTPL, ...) is recorded as a fault; tests check Faults().
+#ifndef ZEPHRIN_SIM_PLATFORM_H_
+#define ZEPHRIN_SIM_PLATFORM_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/HobList.h"
+#include "sim/Pool.h"
+#include "uefi/UefiSpec.h"
+
+namespace sim {
+
+// UEFI 2.70, the revision real firmware of this generation reports.
+inline constexpr UINT32 kDefaultSystemTableRevision = (2u << 16) | 70u;
+
+struct PlatformOptions {
+  UINT32 SystemTableRevision = kDefaultSystemTableRevision;
+  // File that keeps the non-volatile variables from one boot to the next; empty
+  // means the store lives in memory only. Loaded at construction, written after
+  // every change of a non-volatile variable (as a flash store is).
+  std::string VariableStorePath;
+  // Largest variable: 32-byte variable header + name (with terminator) + data.
+  UINTN MaxVariableSize = 0x8400;
+  // Room for non-volatile and for volatile variables, headers included.
+  UINTN NonVolatileStoreSize = 0x40000;
+  UINTN VolatileStoreSize = 0x10000;
+};
+
+class Platform {
+ public:
+  explicit Platform(const PlatformOptions &Options = PlatformOptions());
+  ~Platform();
+  Platform(const Platform &) = delete;
+  Platform &operator=(const Platform &) = delete;
+
+  // The platform the service functions act on; nullptr when none exists.
+  static Platform *Current();
+
+  EFI_SYSTEM_TABLE *SystemTable() { return &mSystemTable; }
+  EFI_BOOT_SERVICES *BootServices() { return &mBootServices; }
+  EFI_RUNTIME_SERVICES *RuntimeServices() { return &mRuntimeServices; }
+  const PlatformOptions &Options() const { return mOptions; }
+
+  PoolAllocator &Pool() { return mPool; }
+
+  // Faults: misuse of a service that real firmware would not survive.
+  void ReportFault(const std::string &Message);
+  const std::vector<std::string> &Faults() const { return mFaults; }
+  // Called for every fault as it happens (e.g. a test's ADD_FAILURE).
+  void SetFaultHandler(std::function<void(const std::string &)> Handler) {
+    mFaultHandler = std::move(Handler);
+  }
+  // Empty when no pool buffer is outstanding and no fault happened; otherwise
+  // a description of each leak and fault, for a test's EXPECT_EQ(..., "").
+  std::string LeakCheck() const;
+
+  // Configuration table with InstallConfigurationTable semantics (add, replace,
+  // delete with NULL); keeps gST->ConfigurationTable and the CRC up to date.
+  EFI_STATUS InstallConfigurationTable(const EFI_GUID &Guid, VOID *Table);
+  VOID *FindConfigurationTable(const EFI_GUID &Guid) const;
+
+  // Places the built HOB list in platform memory and publishes it as the
+  // gEfiHobListGuid configuration table. A default list (PHIT + end) exists
+  // from construction. Returns the list's address.
+  VOID *PublishHobList(const HobListBuilder &Builder);
+  // Publishes bytes exactly as given (malformed lists for negative tests).
+  VOID *PublishRawHobList(const std::vector<UINT8> &Bytes);
+
+  // Recomputes the CRC32 of the three table headers, as firmware does after
+  // changing a table.
+  void UpdateTableCrcs();
+
+ private:
+  void BuildTables();
+
+  PlatformOptions mOptions;
+  Platform *mPrevious;  // the platform that was current before this one
+  EFI_SYSTEM_TABLE mSystemTable{};
+  EFI_BOOT_SERVICES mBootServices{};
+  EFI_RUNTIME_SERVICES mRuntimeServices{};
+  std::vector<EFI_CONFIGURATION_TABLE> mConfigTables;
+  std::vector<std::vector<UINT64>> mHobLists;  // every list published; UINT64 keeps them 8-aligned
+  std::vector<std::string> mFaults;
+  std::function<void(const std::string &)> mFaultHandler;
+  PoolAllocator mPool;
+};
+
+// The current platform, or a fault on stderr and abort() when there is none:
+// a service called with no boot in progress is a broken test.
+Platform &CurrentPlatform();
+
+// Standard CRC32 (as CalculateCrc32 of the boot services).
+UINT32 Crc32(const VOID *Data, UINTN Size);
+
+bool SameGuid(const EFI_GUID &First, const EFI_GUID &Second);
+
+}  // namespace sim
+
+#endif  // ZEPHRIN_SIM_PLATFORM_H_
