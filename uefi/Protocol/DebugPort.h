@@ -10,10 +10,10 @@ typedef struct _EFI_DEBUGPORT_PROTOCOL EFI_DEBUGPORT_PROTOCOL;
 typedef EFI_STATUS(EFIAPI *EFI_DEBUGPORT_RESET)(EFI_DEBUGPORT_PROTOCOL *This);
 // Timeout is in microseconds; BufferSize carries the byte count in and the count
 // actually written out.
-typedef EFI_STATUS(EFIAPI *EFI_DEBUGPORT_WRITE)(EFI_DEBUGPORT_PROTOCOL *This, UINT32 Timeout, UINTN *BufferSize,
-                                                VOID *Buffer);
-typedef EFI_STATUS(EFIAPI *EFI_DEBUGPORT_READ)(EFI_DEBUGPORT_PROTOCOL *This, UINT32 Timeout, UINTN *BufferSize,
-                                               VOID *Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_DEBUGPORT_WRITE)(EFI_DEBUGPORT_PROTOCOL *This, UINT32 Timeout,
+                                                UINTN *BufferSize, VOID *Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_DEBUGPORT_READ)(EFI_DEBUGPORT_PROTOCOL *This, UINT32 Timeout,
+                                               UINTN *BufferSize, VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_DEBUGPORT_POLL)(EFI_DEBUGPORT_PROTOCOL *This);
 
 struct _EFI_DEBUGPORT_PROTOCOL {
@@ -22,7 +22,8 @@ struct _EFI_DEBUGPORT_PROTOCOL {
   EFI_DEBUGPORT_READ Read;
   EFI_DEBUGPORT_POLL Poll;
 };
-static_assert(OFFSET_OF(EFI_DEBUGPORT_PROTOCOL, Write) == sizeof(VOID *), "EFI_DEBUGPORT_PROTOCOL.Write slot");
+static_assert(OFFSET_OF(EFI_DEBUGPORT_PROTOCOL, Write) == sizeof(VOID *),
+              "EFI_DEBUGPORT_PROTOCOL.Write slot");
 static_assert(sizeof(EFI_DEBUGPORT_PROTOCOL) == 4 * sizeof(VOID *), "EFI_DEBUGPORT_PROTOCOL layout");
 
 inline constexpr EFI_GUID gEfiDebugPortProtocolGuid = {
