@@ -1,0 +1,59 @@
+// The decoder's whole state, laid out in the caller's scratch buffer. The
+// layout is fixed: its size is the scratch size every caller allocates.
+#ifndef ZEPHRIN_ACPI_DXE_COMPRESS_DECOMPRESS_STATE_H_
+#define ZEPHRIN_ACPI_DXE_COMPRESS_DECOMPRESS_STATE_H_
+
+#include "acpi_dxe/compress/CompressFormat.h"
+#include "acpi_dxe/compress/Decompress.h"
+
+// The Position set is decoded with the full length array, so its table has
+// this many symbols even though the compressor only ever writes NP of them.
+inline constexpr UINT32 MAXNP = 31;
+// Entries of the length array shared by the Extra and Position sets.
+inline constexpr UINT32 NPT = 31;
+// Nodes of the code trees: symbols first, then internal nodes of the longest
+// set (a complete code of NC symbols has NC - 1 internal nodes).
+inline constexpr UINT32 DECODE_TREE_NODES = 2 * NC - 1;
+// Bits resolved by one look-up; longer codes continue in the trees.
+inline constexpr UINT32 CTABLE_BITS = 12;
+inline constexpr UINT32 PTTABLE_BITS = 8;
+inline constexpr UINT32 BITBUFSIZ = 32;
+
+struct DECOMPRESS_SCRATCH {
+  // Streams
+  const UINT8 *mSrcBase;  // first byte of the bit stream (after the header)
+  UINT8 *mDstBase;        // first byte of the output
+  UINT32 mOutBuf;         // output bytes written so far
+  UINT32 mInBuf;          // bit-stream bytes taken so far
+  // Bit reader
+  UINT16 mBitCount;   // bits of mSubBitBuf not yet moved into mBitBuf
+  UINT32 mBitBuf;     // the next 32 bits of the stream, first bit in bit 31
+  UINT32 mSubBitBuf;  // the byte being fed into mBitBuf
+  // Block and sizes
+  UINT16 mBlockSize;     // codes left in the current block
+  UINT32 mCompSize;      // bit-stream bytes not yet taken
+  UINT32 mOrigSize;      // uncompressed size announced by the header
+  UINT16 mBadTableFlag;  // set by any failed check; decoding stops
+  // Code trees for codes longer than a table look-up, shared by all sets.
+  UINT16 mLeft[DECODE_TREE_NODES];
+  UINT16 mRight[DECODE_TREE_NODES];
+  // Code lengths and look-up tables
+  UINT8 mCLen[NC];                      // Char&Len code lengths
+  UINT8 mPTLen[NPT];                    // Extra, then Position code lengths
+  UINT16 mCTable[1U << CTABLE_BITS];    // next 12 bits -> Char&Len symbol or tree node
+  UINT16 mPTTable[1U << PTTABLE_BITS];  // next 8 bits -> Extra/Position symbol or tree node
+  UINT8 mPBit;                          // width of the Position set's count field
+};
+static_assert(sizeof(DECOMPRESS_SCRATCH) == DECOMPRESS_SCRATCH_SIZE, "scratch size is part of the interface");
+static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mLeft) == 50, "state layout");
+static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mCTable) == 4668, "state layout");
+static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mPBit) == 13372, "state layout");
+
+// Builds the look-up table (and the tree part for codes longer than TableBits)
+// of a canonical code from its NumSymbols code lengths. The lengths must form
+// a complete prefix code: every length at most 16 and their Kraft sum exactly
+// one. Returns false, and leaves the table and trees untouched, otherwise.
+bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *BitLen, UINT32 TableBits,
+                      UINT16 *Table);
+
+#endif  // ZEPHRIN_ACPI_DXE_COMPRESS_DECOMPRESS_STATE_H_
