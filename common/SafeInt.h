@@ -33,6 +33,8 @@ inline bool SafeUintnMult(UINTN A, UINTN B, UINTN *Result) {
 }
 
 // True when [Offset, Offset + Length) lies inside a buffer of Size bytes.
-inline bool RangeFits(UINTN Offset, UINTN Length, UINTN Size) { return Offset <= Size && Length <= Size - Offset; }
+inline bool RangeFits(UINTN Offset, UINTN Length, UINTN Size) {
+  return Offset <= Size && Length <= Size - Offset;
+}
 
 #endif  // ZEPHRIN_COMMON_SAFE_INT_H_

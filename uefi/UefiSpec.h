@@ -149,16 +149,18 @@ typedef struct {
   EFI_STATUS(EFIAPI *DisconnectController)
   (EFI_HANDLE ControllerHandle, EFI_HANDLE DriverImageHandle, EFI_HANDLE ChildHandle);
   EFI_STATUS(EFIAPI *OpenProtocol)
-  (EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle,
-   UINT32 Attributes);
+  (EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle,
+   EFI_HANDLE ControllerHandle, UINT32 Attributes);
   EFI_STATUS(EFIAPI *CloseProtocol)
   (EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle);
   EFI_STATUS(EFIAPI *OpenProtocolInformation)
-  (EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer, UINTN *EntryCount);
+  (EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_OPEN_PROTOCOL_INFORMATION_ENTRY **EntryBuffer,
+   UINTN *EntryCount);
   EFI_STATUS(EFIAPI *ProtocolsPerHandle)
   (EFI_HANDLE Handle, EFI_GUID ***ProtocolBuffer, UINTN *ProtocolBufferCount);
   EFI_STATUS(EFIAPI *LocateHandleBuffer)
-  (EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *SearchKey, UINTN *NoHandles, EFI_HANDLE **Buffer);
+  (EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *SearchKey, UINTN *NoHandles,
+   EFI_HANDLE **Buffer);
   EFI_STATUS(EFIAPI *LocateProtocol)(EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
   EFI_STATUS(EFIAPI *InstallMultipleProtocolInterfaces)(EFI_HANDLE *Handle, ...);
   EFI_STATUS(EFIAPI *UninstallMultipleProtocolInterfaces)(EFI_HANDLE Handle, ...);
@@ -187,12 +189,15 @@ typedef struct {
   EFI_STATUS(EFIAPI *ConvertPointer)(UINTN DebugDisposition, VOID **Address);
   EFI_STATUS(EFIAPI *GetVariable)
   (CHAR16 *VariableName, EFI_GUID *VendorGuid, UINT32 *Attributes, UINTN *DataSize, VOID *Data);
-  EFI_STATUS(EFIAPI *GetNextVariableName)(UINTN *VariableNameSize, CHAR16 *VariableName, EFI_GUID *VendorGuid);
+  EFI_STATUS(EFIAPI *GetNextVariableName)
+  (UINTN *VariableNameSize, CHAR16 *VariableName, EFI_GUID *VendorGuid);
   EFI_STATUS(EFIAPI *SetVariable)
   (CHAR16 *VariableName, EFI_GUID *VendorGuid, UINT32 Attributes, UINTN DataSize, VOID *Data);
   EFI_STATUS(EFIAPI *GetNextHighMonotonicCount)(UINT32 *HighCount);
-  VOID(EFIAPI *ResetSystem)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize, VOID *ResetData);
-  EFI_STATUS(EFIAPI *UpdateCapsule)(VOID **CapsuleHeaderArray, UINTN CapsuleCount, EFI_PHYSICAL_ADDRESS ScatterGatherList);
+  VOID(EFIAPI *ResetSystem)
+  (EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize, VOID *ResetData);
+  EFI_STATUS(EFIAPI *UpdateCapsule)
+  (VOID **CapsuleHeaderArray, UINTN CapsuleCount, EFI_PHYSICAL_ADDRESS ScatterGatherList);
   EFI_STATUS(EFIAPI *QueryCapsuleCapabilities)
   (VOID **CapsuleHeaderArray, UINTN CapsuleCount, UINT64 *MaximumCapsuleSize, EFI_RESET_TYPE *ResetType);
   EFI_STATUS(EFIAPI *QueryVariableInfo)
@@ -241,10 +246,15 @@ static_assert(sizeof(EFI_RUNTIME_SERVICES) == 24 + 14 * 4, "EFI_RUNTIME_SERVICES
 #endif
 
 // Well-known GUIDs of the system configuration table and of the DXE event groups.
-inline constexpr EFI_GUID gEfiHobListGuid = {0x7739F24C, 0x93D7, 0x11D4, {0x9A, 0x3A, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
-inline constexpr EFI_GUID gEfiAcpi20TableGuid = {0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0x00, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
-inline constexpr EFI_GUID gEfiEndOfDxeEventGroupGuid = {0x02CE967A, 0xDD7E, 0x4FFC, {0x9E, 0xE7, 0x81, 0x0C, 0xF0, 0x47, 0x08, 0x80}};
-inline constexpr EFI_GUID gEfiEventReadyToBootGuid = {0x7CE88FB3, 0x4BD7, 0x4679, {0x87, 0xA8, 0xA8, 0xD8, 0xDE, 0xE5, 0x0D, 0x2B}};
-inline constexpr EFI_GUID gEfiEventExitBootServicesGuid = {0x27ABF055, 0xB1B8, 0x4C26, {0x80, 0x48, 0x74, 0x8F, 0x37, 0xBA, 0xA2, 0xDF}};
+inline constexpr EFI_GUID gEfiHobListGuid = {
+    0x7739F24C, 0x93D7, 0x11D4, {0x9A, 0x3A, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+inline constexpr EFI_GUID gEfiAcpi20TableGuid = {
+    0x8868E871, 0xE4F1, 0x11D3, {0xBC, 0x22, 0x00, 0x80, 0xC7, 0x3C, 0x88, 0x81}};
+inline constexpr EFI_GUID gEfiEndOfDxeEventGroupGuid = {
+    0x02CE967A, 0xDD7E, 0x4FFC, {0x9E, 0xE7, 0x81, 0x0C, 0xF0, 0x47, 0x08, 0x80}};
+inline constexpr EFI_GUID gEfiEventReadyToBootGuid = {
+    0x7CE88FB3, 0x4BD7, 0x4679, {0x87, 0xA8, 0xA8, 0xD8, 0xDE, 0xE5, 0x0D, 0x2B}};
+inline constexpr EFI_GUID gEfiEventExitBootServicesGuid = {
+    0x27ABF055, 0xB1B8, 0x4C26, {0x80, 0x48, 0x74, 0x8F, 0x37, 0xBA, 0xA2, 0xDF}};
 
 #endif  // ZEPHRIN_UEFI_SPEC_H_

@@ -20,9 +20,12 @@ extern EFI_HANDLE gImageHandle;
 #define BOOT_PATH_CERTIFIED 2
 extern UINT8 mBootPath;
 
-inline constexpr EFI_GUID gCustomPathHobGuid = {0xA7DB2815, 0x1847, 0x4C82, {0xA3, 0xA1, 0x3A, 0x2F, 0x4D, 0xDA, 0x6D, 0xE3}};
-inline constexpr EFI_GUID gEfiCallerIdGuid = {0x2552C00F, 0x3CE4, 0x4B17, {0x91, 0x5C, 0x36, 0x9A, 0x01, 0x4A, 0x4C, 0xAE}};
-inline constexpr EFI_GUID gFatalErrorDataGuid = {0x91DEEA05, 0x8C0A, 0x4DCD, {0xB9, 0x1E, 0xF2, 0x1C, 0xA0, 0xC6, 0x84, 0x05}};
+inline constexpr EFI_GUID gCustomPathHobGuid = {
+    0xA7DB2815, 0x1847, 0x4C82, {0xA3, 0xA1, 0x3A, 0x2F, 0x4D, 0xDA, 0x6D, 0xE3}};
+inline constexpr EFI_GUID gEfiCallerIdGuid = {
+    0x2552C00F, 0x3CE4, 0x4B17, {0x91, 0x5C, 0x36, 0x9A, 0x01, 0x4A, 0x4C, 0xAE}};
+inline constexpr EFI_GUID gFatalErrorDataGuid = {
+    0x91DEEA05, 0x8C0A, 0x4DCD, {0xB9, 0x1E, 0xF2, 0x1C, 0xA0, 0xC6, 0x84, 0x05}};
 
 // Status code values of the fatal reset: EFI_SOFTWARE_DXE_BS_DRIVER plus the
 // subclass-specific range start 0x1000 plus the cause.
@@ -62,8 +65,8 @@ EFI_STATUS NotifyFailure(UINT32 Code, const VOID *Data, UINT16 DataSize);
 VOID ReportFatalErrorStatusCode(UINT32 StatusCodeValue, UINT64 PathTag, EFI_STATUS Status);
 // Status code reports; Type's low byte must be progress, error or debug.
 EFI_STATUS ReportStatusCodeEx(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
-                              const EFI_GUID *CallerId, const EFI_GUID *ExtendedDataGuid, const VOID *ExtendedData,
-                              UINTN ExtendedDataSize);
+                              const EFI_GUID *CallerId, const EFI_GUID *ExtendedDataGuid,
+                              const VOID *ExtendedData, UINTN ExtendedDataSize);
 EFI_STATUS InternalReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
                                     const EFI_GUID *CallerId, EFI_STATUS_CODE_DATA *Data);
 

@@ -22,14 +22,14 @@ EFI_STATUS NotifyFailure(UINT32 Code, const VOID *Data, UINT16 DataSize) {
 }
 
 EFI_STATUS InternalReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
-                                           const EFI_GUID *CallerId, EFI_STATUS_CODE_DATA *Data) {
+                                    const EFI_GUID *CallerId, EFI_STATUS_CODE_DATA *Data) {
   (void)Instance;  // the protocol is always told instance 0
   UINT32 Kind = Type & EFI_STATUS_CODE_TYPE_MASK;
   if (Kind != EFI_PROGRESS_CODE && Kind != EFI_ERROR_CODE && Kind != EFI_DEBUG_CODE) return EFI_UNSUPPORTED;
   if (mStatusCodeProtocol == nullptr) {
     if (gBS == nullptr || gBS->LocateProtocol == nullptr) return EFI_UNSUPPORTED;
-    EFI_STATUS Status = gBS->LocateProtocol(const_cast<EFI_GUID *>(&gEfiStatusCodeRuntimeProtocolGuid), nullptr,
-                                            reinterpret_cast<VOID **>(&mStatusCodeProtocol));
+    EFI_STATUS Status = gBS->LocateProtocol(const_cast<EFI_GUID *>(&gEfiStatusCodeRuntimeProtocolGuid),
+                                            nullptr, reinterpret_cast<VOID **>(&mStatusCodeProtocol));
     if (EFI_ERROR(Status)) {
       mStatusCodeProtocol = nullptr;
       return EFI_UNSUPPORTED;
@@ -41,8 +41,8 @@ EFI_STATUS InternalReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_V
 // Builds the record in a local buffer. A payload larger than the buffer is a
 // caller bug; it is refused rather than overflowing the stack.
 EFI_STATUS ReportStatusCodeEx(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
-                                     const EFI_GUID *CallerId, const EFI_GUID *ExtendedDataGuid,
-                                     const VOID *ExtendedData, UINTN ExtendedDataSize) {
+                              const EFI_GUID *CallerId, const EFI_GUID *ExtendedDataGuid,
+                              const VOID *ExtendedData, UINTN ExtendedDataSize) {
   UINT64 Storage[(STATUS_CODE_RECORD_MAX + 7) / 8];
   if (ExtendedDataSize > STATUS_CODE_RECORD_MAX - sizeof(EFI_STATUS_CODE_DATA)) return EFI_INVALID_PARAMETER;
   EFI_STATUS_CODE_DATA *Record = reinterpret_cast<EFI_STATUS_CODE_DATA *>(Storage);
@@ -59,13 +59,14 @@ VOID ReportFatalErrorStatusCode(UINT32 StatusCodeValue, UINT64 PathTag, EFI_STAT
   UINT64 StatusValue = Status;
   CopyMem(Payload + FATAL_ERROR_PATH_TAG_OFFSET, &PathTag, sizeof(PathTag));
   CopyMem(Payload + FATAL_ERROR_STATUS_OFFSET, &StatusValue, sizeof(StatusValue));
-  ReportStatusCodeEx(EFI_ERROR_CODE | EFI_ERROR_MAJOR, StatusCodeValue, 0, &gEfiCallerIdGuid, &gFatalErrorDataGuid,
-                     Payload, sizeof(Payload));
+  ReportStatusCodeEx(EFI_ERROR_CODE | EFI_ERROR_MAJOR, StatusCodeValue, 0, &gEfiCallerIdGuid,
+                     &gFatalErrorDataGuid, Payload, sizeof(Payload));
 }
 
 [[noreturn]] VOID ResetOnFatalError(UINT32 StatusCodeValue, EFI_STATUS Status) {
   NotifyFailure(FAILURE_NOTIFY_FATAL_RESET, &gEfiCallerIdGuid, sizeof(EFI_GUID));
-  UINT64 PathTag = GetFirstGuidHob(&gCustomPathHobGuid) != nullptr ? FATAL_PATH_TAG_CUSTOM : FATAL_PATH_TAG_CERTIFIED;
+  UINT64 PathTag =
+      GetFirstGuidHob(&gCustomPathHobGuid) != nullptr ? FATAL_PATH_TAG_CUSTOM : FATAL_PATH_TAG_CERTIFIED;
   ReportFatalErrorStatusCode(StatusCodeValue, PathTag, Status);
   gRT->ResetSystem(EfiResetCold, EFI_SUCCESS, 0, nullptr);
   for (;;) {

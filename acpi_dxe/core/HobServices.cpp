@@ -39,4 +39,6 @@ VOID *GetNextGuidHob(const EFI_GUID *Guid, const VOID *HobStart) {
   }
 }
 
-VOID *GetFirstGuidHob(const EFI_GUID *Guid) { return GetNextGuidHob(Guid, GetHobList()); }
+VOID *GetFirstGuidHob(const EFI_GUID *Guid) {
+  return GetNextGuidHob(Guid, GetHobList());
+}

@@ -20,7 +20,9 @@ VOID *SetMem(VOID *Buffer, UINTN Length, UINT8 Value) {
   return Buffer;
 }
 
-VOID *ZeroMem(VOID *Buffer, UINTN Length) { return SetMem(Buffer, Length, 0); }
+VOID *ZeroMem(VOID *Buffer, UINTN Length) {
+  return SetMem(Buffer, Length, 0);
+}
 
 VOID *SetMem16(VOID *Buffer, UINTN Length, UINT16 Value) {
   UINT8 *Dst = static_cast<UINT8 *>(Buffer);

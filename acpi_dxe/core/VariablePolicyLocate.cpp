@@ -5,8 +5,8 @@
 
 VOID *LocateVariablePolicyOrReset(const CHAR8 *Caller, UINT32 StatusCodeValue) {
   VOID *VariablePolicy = nullptr;
-  EFI_STATUS Status =
-      gBS->LocateProtocol(const_cast<EFI_GUID *>(&gEdkiiVariablePolicyProtocolGuid), nullptr, &VariablePolicy);
+  EFI_STATUS Status = gBS->LocateProtocol(const_cast<EFI_GUID *>(&gEdkiiVariablePolicyProtocolGuid), nullptr,
+                                          &VariablePolicy);
   if (!EFI_ERROR(Status) && VariablePolicy != nullptr) return VariablePolicy;
   if (!EFI_ERROR(Status)) Status = EFI_NOT_FOUND;  // a NULL interface is as good as none
   DebugPrint(DEBUG_ERROR, "[%a] - Failed to find gEdkiiVariablePolicyProtocolGuid\n", Caller);
