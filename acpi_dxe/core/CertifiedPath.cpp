@@ -6,7 +6,7 @@
 
 EFI_STATUS DoCertifiedWork() {
   DebugPrint(DEBUG_INFO, "%a() - Enter\n", __func__);
-  VOID *VariablePolicy = LocateVariablePolicyOrReset(__func__, FATAL_CERTIFIED_NO_VARIABLE_POLICY);
+  EDKII_VARIABLE_POLICY_PROTOCOL *VariablePolicy = LocateVariablePolicyOrReset(__func__, FATAL_CERTIFIED_NO_VARIABLE_POLICY);
   (void)VariablePolicy;
   return EFI_SUCCESS;
 }

@@ -6,7 +6,7 @@
 
 EFI_STATUS DoCustomWork() {
   DebugPrint(DEBUG_INFO, "%a() - Enter\n", __func__);
-  VOID *VariablePolicy = LocateVariablePolicyOrReset(__func__, FATAL_CUSTOM_NO_VARIABLE_POLICY);
+  EDKII_VARIABLE_POLICY_PROTOCOL *VariablePolicy = LocateVariablePolicyOrReset(__func__, FATAL_CUSTOM_NO_VARIABLE_POLICY);
   (void)VariablePolicy;
   return EFI_SUCCESS;
 }
