@@ -70,7 +70,7 @@ Platform *Platform::Current() {
 }
 
 Platform::Platform(const PlatformOptions &Options)
-    : mOptions(Options), mPrevious(gCurrentPlatform), mPool(*this) {
+    : mOptions(Options), mPrevious(gCurrentPlatform), mPool(*this), mProtocols(*this), mEvents(*this) {
   gCurrentPlatform = this;
   BuildTables();
   PublishHobList(HobListBuilder());
@@ -87,6 +87,8 @@ void Platform::BuildTables() {
   FillBootServicesUnsupported(mBootServices);
   BindPoolServices(mBootServices);
   BindMiscBootServices(mBootServices);
+  BindProtocolServices(mBootServices);
+  BindEventServices(mBootServices);
 
   mRuntimeServices.Hdr.Signature = EFI_RUNTIME_SERVICES_SIGNATURE;
   mRuntimeServices.Hdr.Revision = mOptions.SystemTableRevision;
@@ -140,7 +142,23 @@ EFI_STATUS Platform::InstallConfigurationTable(const EFI_GUID &Guid, VOID *Table
     Found->VendorTable = Table;
   }
   UpdateTableCrcs();
+  // UEFI: installing a configuration table signals the event group of its GUID.
+  mEvents.SignalGroup(Guid);
   return EFI_SUCCESS;
+}
+
+void Platform::SignalEndOfDxe() {
+  mEndOfDxe = true;
+  mEvents.SignalGroup(gEfiEndOfDxeEventGroupGuid);
+}
+
+void Platform::SignalReadyToBoot() {
+  mEvents.SignalGroup(gEfiEventReadyToBootGuid);
+}
+
+void Platform::SignalExitBootServices() {
+  mEvents.SignalGroup(gEfiEventExitBootServicesGuid);
+  mAtRuntime = true;
 }
 
 VOID *Platform::FindConfigurationTable(const EFI_GUID &Guid) const {

@@ -19,8 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "sim/Events.h"
 #include "sim/HobList.h"
 #include "sim/Pool.h"
+#include "sim/ProtocolDb.h"
 #include "uefi/UefiSpec.h"
 
 namespace sim {
@@ -57,10 +59,24 @@ class Platform {
   const PlatformOptions &Options() const { return mOptions; }
 
   PoolAllocator &Pool() { return mPool; }
+  ProtocolDatabase &Protocols() { return mProtocols; }
+  EventManager &Events() { return mEvents; }
+
+  // Signals a platform owns, raised by a test or boot script in the order a
+  // real firmware raises them. SignalEndOfDxe also switches variable-policy
+  // enforcement on; SignalExitBootServices also ends boot-services time for
+  // the variable services (only runtime-access variables remain visible).
+  void SignalEventGroup(const EFI_GUID &Group) { mEvents.SignalGroup(Group); }
+  void SignalEndOfDxe();
+  void SignalReadyToBoot();
+  void SignalExitBootServices();
+  bool EndOfDxeSignaled() const { return mEndOfDxe; }
+  bool AtRuntime() const { return mAtRuntime; }
 
   // Faults: misuse of a service that real firmware would not survive.
   void ReportFault(const std::string &Message);
   const std::vector<std::string> &Faults() const { return mFaults; }
+  void ClearFaults() { mFaults.clear(); }
   // Called for every fault as it happens (e.g. a test's ADD_FAILURE).
   void SetFaultHandler(std::function<void(const std::string &)> Handler) {
     mFaultHandler = std::move(Handler);
@@ -98,6 +114,10 @@ class Platform {
   std::vector<std::string> mFaults;
   std::function<void(const std::string &)> mFaultHandler;
   PoolAllocator mPool;
+  ProtocolDatabase mProtocols;
+  EventManager mEvents;
+  bool mEndOfDxe = false;   // EndOfDxe has been signalled
+  bool mAtRuntime = false;  // ExitBootServices has been signalled
 };
 
 // The current platform, or a fault on stderr and abort() when there is none:

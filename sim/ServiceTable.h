@@ -30,6 +30,8 @@ void FillRuntimeServicesUnsupported(EFI_RUNTIME_SERVICES &Rt);
 // Binders of the platform parts (each in the part's own file).
 void BindPoolServices(EFI_BOOT_SERVICES &Bs);
 void BindMiscBootServices(EFI_BOOT_SERVICES &Bs);
+void BindProtocolServices(EFI_BOOT_SERVICES &Bs);
+void BindEventServices(EFI_BOOT_SERVICES &Bs);
 
 }  // namespace sim
 

@@ -44,6 +44,7 @@ TEST_F(PoolTest, FreeingAnUnknownOrFreedPointerIsAFault) {
   EXPECT_EQ(Bs->FreePool(Buffer), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Board.Faults().size(), 2u);
   EXPECT_NE(Board.LeakCheck().find("FreePool of a pointer"), std::string::npos);
+  Board.ClearFaults();
 }
 
 TEST_F(PoolTest, RejectsInvalidPoolTypesAndNullBuffer) {
