@@ -70,7 +70,12 @@ Platform *Platform::Current() {
 }
 
 Platform::Platform(const PlatformOptions &Options)
-    : mOptions(Options), mPrevious(gCurrentPlatform), mPool(*this), mProtocols(*this), mEvents(*this) {
+    : mOptions(Options),
+      mPrevious(gCurrentPlatform),
+      mPool(*this),
+      mProtocols(*this),
+      mEvents(*this),
+      mPages(*this) {
   gCurrentPlatform = this;
   BuildTables();
   PublishHobList(HobListBuilder());
@@ -89,6 +94,7 @@ void Platform::BuildTables() {
   BindMiscBootServices(mBootServices);
   BindProtocolServices(mBootServices);
   BindEventServices(mBootServices);
+  BindPageServices(mBootServices);
 
   mRuntimeServices.Hdr.Signature = EFI_RUNTIME_SERVICES_SIGNATURE;
   mRuntimeServices.Hdr.Revision = mOptions.SystemTableRevision;

@@ -21,6 +21,7 @@
 
 #include "sim/Events.h"
 #include "sim/HobList.h"
+#include "sim/Pages.h"
 #include "sim/Pool.h"
 #include "sim/ProtocolDb.h"
 #include "uefi/UefiSpec.h"
@@ -61,6 +62,7 @@ class Platform {
   PoolAllocator &Pool() { return mPool; }
   ProtocolDatabase &Protocols() { return mProtocols; }
   EventManager &Events() { return mEvents; }
+  PageAllocator &Pages() { return mPages; }
 
   // Signals a platform owns, raised by a test or boot script in the order a
   // real firmware raises them. SignalEndOfDxe also switches variable-policy
@@ -116,6 +118,7 @@ class Platform {
   PoolAllocator mPool;
   ProtocolDatabase mProtocols;
   EventManager mEvents;
+  PageAllocator mPages;
   bool mEndOfDxe = false;   // EndOfDxe has been signalled
   bool mAtRuntime = false;  // ExitBootServices has been signalled
 };

@@ -32,6 +32,7 @@ void BindPoolServices(EFI_BOOT_SERVICES &Bs);
 void BindMiscBootServices(EFI_BOOT_SERVICES &Bs);
 void BindProtocolServices(EFI_BOOT_SERVICES &Bs);
 void BindEventServices(EFI_BOOT_SERVICES &Bs);
+void BindPageServices(EFI_BOOT_SERVICES &Bs);
 
 }  // namespace sim
 
