@@ -182,7 +182,7 @@ VOID PrintDigits(PRINT_OUTPUT *Out, const CHAR8 *Reversed, UINTN Count, UINTN To
   }
 }
 
-// Formats a number given as magnitude and sign character (0 for none). Zero
+// Formats a number given as magnitude and sign character ('\0' for none). Zero
 // padding goes between the sign and the digits; left justification wins over it.
 VOID PrintNumber(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, UINT64 Magnitude, CHAR8 Sign, UINT32 Base,
                  bool ZeroPad) {
@@ -196,13 +196,13 @@ VOID PrintNumber(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, UINT64 Magnitude, CH
   bool Group = Spec->Group && Base == 10;
   UINTN Length;
   SafeUintnAdd(Total, (Group && Total > 0) ? (Total - 1) / 3 : 0, &Length);
-  SafeUintnAdd(Length, Sign != 0 ? 1 : 0, &Length);
+  SafeUintnAdd(Length, Sign != '\0' ? 1 : 0, &Length);
 
   bool PadWithZeros = ZeroPad && !Spec->LeftJustify;
   if (!PadWithZeros) {
     PrintFieldStart(Out, Spec, Length);
   }
-  if (Sign != 0) {
+  if (Sign != '\0') {
     PrintChar(Out, Sign);
   }
   if (PadWithZeros && Spec->Width > Length) {
@@ -216,7 +216,14 @@ VOID PrintSigned(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
   INT64 Value = Spec->Long ? VA_ARG(*Args, INT64) : (INT64)VA_ARG(*Args, INT32);
   // Negating in unsigned arithmetic keeps the most negative value exact.
   UINT64 Magnitude = Value < 0 ? 0 - (UINT64)Value : (UINT64)Value;
-  CHAR8 Sign = Value < 0 ? '-' : Spec->ForceSign ? '+' : Spec->BlankSign ? ' ' : 0;
+  CHAR8 Sign = '\0';
+  if (Value < 0) {
+    Sign = '-';
+  } else if (Spec->ForceSign) {
+    Sign = '+';
+  } else if (Spec->BlankSign) {
+    Sign = ' ';
+  }
   // As in C, a precision replaces zero padding.
   PrintNumber(Out, Spec, Magnitude, Sign, 10, Spec->ZeroPad && !Spec->HasPrecision);
 }
@@ -226,13 +233,13 @@ VOID PrintUnsigned(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
   UINT32 Base = Spec->Type == 'u' ? 10 : 16;
   // "X" zero-pads by itself, even with a precision.
   bool ZeroPad = Spec->Type == 'X' || (Spec->ZeroPad && !Spec->HasPrecision);
-  PrintNumber(Out, Spec, Value, 0, Base, ZeroPad);
+  PrintNumber(Out, Spec, Value, '\0', Base, ZeroPad);
 }
 
 // A pointer prints as the hexadecimal of its full value, zero-padded to the width.
 VOID PrintPointer(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
   UINT64 Value = (UINT64)(UINTN)VA_ARG(*Args, VOID *);
-  PrintNumber(Out, Spec, Value, 0, 16, true);
+  PrintNumber(Out, Spec, Value, '\0', 16, true);
 }
 
 VOID PrintCharacter(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
