@@ -47,7 +47,8 @@ EFI_STATUS AmlLogLocator(const CHAR8 *Caller, const UINT8 *Aml, const AML_OBJECT
     return AmlReportOutsideTable(Caller, "Name", Locator->NameOffset, TableLength);
   }
   const UINT8 *Name = Aml + Locator->NameOffset;
-  DebugPrint(DEBUG_INFO, "%a - ValueName   = %c%c%c%c\n", Caller, Name[0], Name[1], Name[2], Name[3]);
+  DebugPrint(DEBUG_INFO, "%a - ValueName   = %c%c%c%c\n", Caller, static_cast<UINTN>(Name[0]),
+             static_cast<UINTN>(Name[1]), static_cast<UINTN>(Name[2]), static_cast<UINTN>(Name[3]));
   DebugPrint(DEBUG_INFO, "%a - ValueOffset = %x\n", Caller, Locator->ValueOffset);
   return EFI_SUCCESS;
 }
@@ -186,7 +187,7 @@ EFI_STATUS SetNumericConstantInAml(UINT8 *Aml, const AML_OBJECT_LOCATOR *Locator
   const UINT8 Width = AmlIntegerPrefixWidth(Locator->PrefixByte);
   if (Width == 0) {
     DebugPrint(DEBUG_ERROR, "%a - Unrecognized opcode 0x%x in patching AML with value of 0x%p\n", kName,
-               Locator->PrefixByte, static_cast<UINTN>(Value));
+               Locator->PrefixByte, reinterpret_cast<VOID *>(static_cast<UINTN>(Value)));
     return EFI_COMPROMISED_DATA;
   }
   if (!AmlWriteTableInteger(Aml, Locator->ValueOffset, Width, Value)) {
