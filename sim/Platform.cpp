@@ -75,10 +75,14 @@ Platform::Platform(const PlatformOptions &Options)
       mPool(*this),
       mProtocols(*this),
       mEvents(*this),
-      mPages(*this) {
+      mPages(*this),
+      mPolicy(*this),
+      mVariables(*this) {
   gCurrentPlatform = this;
   BuildTables();
   PublishHobList(HobListBuilder());
+  if (!mVariables.LoadError().empty()) ReportFault(mVariables.LoadError());
+  if (mOptions.InstallVariablePolicy) mPolicy.Install();
 }
 
 Platform::~Platform() {
@@ -100,6 +104,7 @@ void Platform::BuildTables() {
   mRuntimeServices.Hdr.Revision = mOptions.SystemTableRevision;
   mRuntimeServices.Hdr.HeaderSize = sizeof(EFI_RUNTIME_SERVICES);
   FillRuntimeServicesUnsupported(mRuntimeServices);
+  BindVariableServices(mRuntimeServices);
 
   mSystemTable.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
   mSystemTable.Hdr.Revision = mOptions.SystemTableRevision;
@@ -155,6 +160,7 @@ EFI_STATUS Platform::InstallConfigurationTable(const EFI_GUID &Guid, VOID *Table
 
 void Platform::SignalEndOfDxe() {
   mEndOfDxe = true;
+  if (!mPolicy.Locked()) mPolicy.Lock();
   mEvents.SignalGroup(gEfiEndOfDxeEventGroupGuid);
 }
 

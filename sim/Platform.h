@@ -24,6 +24,8 @@
 #include "sim/Pages.h"
 #include "sim/Pool.h"
 #include "sim/ProtocolDb.h"
+#include "sim/VariablePolicy.h"
+#include "sim/VariableStore.h"
 #include "uefi/UefiSpec.h"
 
 namespace sim {
@@ -42,6 +44,8 @@ struct PlatformOptions {
   // Room for non-volatile and for volatile variables, headers included.
   UINTN NonVolatileStoreSize = 0x40000;
   UINTN VolatileStoreSize = 0x10000;
+  // A board without the EDK II Variable Policy protocol (the driver's fatal path).
+  bool InstallVariablePolicy = true;
 };
 
 class Platform {
@@ -63,10 +67,13 @@ class Platform {
   ProtocolDatabase &Protocols() { return mProtocols; }
   EventManager &Events() { return mEvents; }
   PageAllocator &Pages() { return mPages; }
+  VariableStore &Variables() { return mVariables; }
+  VariablePolicyEngine &Policy() { return mPolicy; }
 
   // Signals a platform owns, raised by a test or boot script in the order a
-  // real firmware raises them. SignalEndOfDxe also switches variable-policy
-  // enforcement on; SignalExitBootServices also ends boot-services time for
+  // real firmware raises them. SignalEndOfDxe also locks the variable-policy
+  // interface, which switches enforcement on (as an edk2 platform does at
+  // EndOfDxe); SignalExitBootServices also ends boot-services time for
   // the variable services (only runtime-access variables remain visible).
   void SignalEventGroup(const EFI_GUID &Group) { mEvents.SignalGroup(Group); }
   void SignalEndOfDxe();
@@ -119,8 +126,10 @@ class Platform {
   ProtocolDatabase mProtocols;
   EventManager mEvents;
   PageAllocator mPages;
-  bool mEndOfDxe = false;   // EndOfDxe has been signalled
-  bool mAtRuntime = false;  // ExitBootServices has been signalled
+  VariablePolicyEngine mPolicy;
+  VariableStore mVariables;  // after mPolicy: the store consults it
+  bool mEndOfDxe = false;    // EndOfDxe has been signalled
+  bool mAtRuntime = false;   // ExitBootServices has been signalled
 };
 
 // The current platform, or a fault on stderr and abort() when there is none:

@@ -33,6 +33,7 @@ void BindMiscBootServices(EFI_BOOT_SERVICES &Bs);
 void BindProtocolServices(EFI_BOOT_SERVICES &Bs);
 void BindEventServices(EFI_BOOT_SERVICES &Bs);
 void BindPageServices(EFI_BOOT_SERVICES &Bs);
+void BindVariableServices(EFI_RUNTIME_SERVICES &Rt);
 
 }  // namespace sim
 

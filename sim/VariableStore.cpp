@@ -1,0 +1,400 @@
+#include "sim/VariableStore.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "sim/Platform.h"
+#include "sim/ServiceTable.h"
+
+namespace sim {
+
+namespace {
+
+constexpr UINT32 kAccessBits = EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
+constexpr UINT32 kSupportedBits = EFI_VARIABLE_NON_VOLATILE | kAccessBits | EFI_VARIABLE_APPEND_WRITE;
+// Defined by UEFI but not provided by this store (no authenticated variables,
+// no hardware error records): refused with EFI_UNSUPPORTED as such a store does.
+constexpr UINT32 kUnsupportedBits = EFI_VARIABLE_HARDWARE_ERROR_RECORD |
+                                    EFI_VARIABLE_AUTHENTICATED_WRITE_ACCESS |
+                                    EFI_VARIABLE_TIME_BASED_AUTHENTICATED_WRITE_ACCESS | 0x80;
+constexpr char kStoreMagic[8] = {'Z', 'S', 'I', 'M', 'V', 'A', 'R', '1'};
+constexpr UINTN kMaxNameChars = 0x10000;
+
+VariableStore &Store() {
+  return CurrentPlatform().Variables();
+}
+
+EFI_STATUS EFIAPI SimGetVariable(CHAR16 *Name, EFI_GUID *Guid, UINT32 *Attributes, UINTN *DataSize,
+                                 VOID *Data) {
+  return Store().Get(Name, Guid, Attributes, DataSize, Data);
+}
+
+EFI_STATUS EFIAPI SimGetNextVariableName(UINTN *NameSize, CHAR16 *Name, EFI_GUID *Guid) {
+  return Store().GetNextName(NameSize, Name, Guid);
+}
+
+EFI_STATUS EFIAPI SimSetVariable(CHAR16 *Name, EFI_GUID *Guid, UINT32 Attributes, UINTN DataSize,
+                                 VOID *Data) {
+  return Store().Set(Name, Guid, Attributes, DataSize, Data);
+}
+
+EFI_STATUS EFIAPI SimQueryVariableInfo(UINT32 Attributes, UINT64 *MaximumStorage, UINT64 *Remaining,
+                                       UINT64 *MaximumVariable) {
+  return Store().QueryInfo(Attributes, MaximumStorage, Remaining, MaximumVariable);
+}
+
+UINTN RecordSize(const std::u16string &Name, UINTN DataSize) {
+  return kVariableHeaderSize + (Name.size() + 1) * sizeof(CHAR16) + DataSize;
+}
+
+void PutU32(std::string &Out, UINT32 Value) {
+  Out.append(reinterpret_cast<const char *>(&Value), 4);
+}
+
+bool TakeBytes(const std::string &In, size_t *Pos, VOID *Out, size_t Size) {
+  if (Size > In.size() - *Pos) return false;
+  std::memcpy(Out, In.data() + *Pos, Size);
+  *Pos += Size;
+  return true;
+}
+
+}  // namespace
+
+void BindVariableServices(EFI_RUNTIME_SERVICES &Rt) {
+  Rt.GetVariable = &SimGetVariable;
+  Rt.GetNextVariableName = &SimGetNextVariableName;
+  Rt.SetVariable = &SimSetVariable;
+  Rt.QueryVariableInfo = &SimQueryVariableInfo;
+}
+
+bool BoundedName(const CHAR16 *Name, std::u16string *Out) {
+  if (Name == nullptr) return false;
+  for (UINTN Index = 0; Index < kMaxNameChars; ++Index) {
+    if (Name[Index] == 0) {
+      Out->assign(Name, Index);
+      return true;
+    }
+  }
+  return false;
+}
+
+// File layout: magic, then per variable UINT32 attributes, the GUID, UINT32
+// name bytes (no terminator), UINT32 data bytes, the name, the data.
+bool ReadVariableStoreFile(const std::string &Path, std::vector<StoredVariable> *Variables,
+                           std::string *Error) {
+  std::ifstream File(Path, std::ios::binary);
+  if (!File) {
+    *Error = "cannot open " + Path;
+    return false;
+  }
+  std::string In((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+  size_t Pos = 0;
+  char Magic[8];
+  if (!TakeBytes(In, &Pos, Magic, sizeof(Magic)) || std::memcmp(Magic, kStoreMagic, sizeof(Magic)) != 0) {
+    *Error = Path + " is not a variable store file";
+    return false;
+  }
+  Variables->clear();
+  while (Pos < In.size()) {
+    StoredVariable Variable{};
+    UINT32 NameBytes = 0;
+    UINT32 DataBytes = 0;
+    bool Ok = TakeBytes(In, &Pos, &Variable.Attributes, 4) && TakeBytes(In, &Pos, &Variable.Guid, 16) &&
+              TakeBytes(In, &Pos, &NameBytes, 4) && TakeBytes(In, &Pos, &DataBytes, 4) &&
+              NameBytes % 2 == 0 && NameBytes <= In.size() - Pos;
+    if (Ok) {
+      Variable.Name.resize(NameBytes / 2);
+      Ok = TakeBytes(In, &Pos, Variable.Name.data(), NameBytes) && DataBytes <= In.size() - Pos;
+    }
+    if (Ok) {
+      Variable.Data.resize(DataBytes);
+      Ok = TakeBytes(In, &Pos, Variable.Data.data(), DataBytes);
+    }
+    if (!Ok) {
+      *Error = Path + " is truncated at byte " + std::to_string(Pos);
+      return false;
+    }
+    Variables->push_back(std::move(Variable));
+  }
+  return true;
+}
+
+bool WriteVariableStoreFile(const std::string &Path, const std::vector<StoredVariable> &Variables,
+                            std::string *Error) {
+  std::string Out(kStoreMagic, sizeof(kStoreMagic));
+  for (auto &Variable : Variables) {
+    if ((Variable.Attributes & EFI_VARIABLE_NON_VOLATILE) == 0) continue;
+    PutU32(Out, Variable.Attributes);
+    Out.append(reinterpret_cast<const char *>(&Variable.Guid), 16);
+    PutU32(Out, static_cast<UINT32>(Variable.Name.size() * 2));
+    PutU32(Out, static_cast<UINT32>(Variable.Data.size()));
+    Out.append(reinterpret_cast<const char *>(Variable.Name.data()), Variable.Name.size() * 2);
+    Out.append(reinterpret_cast<const char *>(Variable.Data.data()), Variable.Data.size());
+  }
+  // Written beside and renamed, so a boot that dies mid-write keeps the old store.
+  std::string Temporary = Path + ".tmp";
+  {
+    std::ofstream File(Temporary, std::ios::binary | std::ios::trunc);
+    File.write(Out.data(), static_cast<std::streamsize>(Out.size()));
+    if (!File) {
+      *Error = "cannot write " + Temporary;
+      return false;
+    }
+  }
+  if (std::rename(Temporary.c_str(), Path.c_str()) != 0) {
+    *Error = "cannot rename " + Temporary + " to " + Path;
+    return false;
+  }
+  return true;
+}
+
+VariableStore::VariableStore(Platform &Owner) : mOwner(Owner) {
+  const std::string &Path = mOwner.Options().VariableStorePath;
+  if (Path.empty()) return;
+  std::ifstream Probe(Path);
+  if (!Probe) return;  // first boot: no store yet
+  if (!ReadVariableStoreFile(Path, &mVariables, &mLoadError)) mVariables.clear();
+}
+
+void VariableStore::Persist() {
+  const std::string &Path = mOwner.Options().VariableStorePath;
+  std::string Error;
+  if (!Path.empty() && !WriteVariableStoreFile(Path, mVariables, &Error)) mOwner.ReportFault(Error);
+}
+
+StoredVariable *VariableStore::Lookup(const std::u16string &Name, const EFI_GUID &Guid) {
+  for (auto &Variable : mVariables) {
+    if (Variable.Name == Name && SameGuid(Variable.Guid, Guid)) return &Variable;
+  }
+  return nullptr;
+}
+
+const StoredVariable *VariableStore::Find(const std::u16string &Name, const EFI_GUID &Guid) const {
+  return const_cast<VariableStore *>(this)->Lookup(Name, Guid);
+}
+
+VariableStore::Counter &VariableStore::CounterFor(const std::u16string &Name, const EFI_GUID &Guid) {
+  for (auto &Entry : mCounters) {
+    if (Entry.Name == Name && SameGuid(Entry.Guid, Guid)) return Entry;
+  }
+  mCounters.push_back(Counter{Guid, Name, 0, 0});
+  return mCounters.back();
+}
+
+UINTN VariableStore::SetCalls(const std::u16string &Name, const EFI_GUID &Guid) const {
+  for (auto &Entry : mCounters) {
+    if (Entry.Name == Name && SameGuid(Entry.Guid, Guid)) return Entry.Calls;
+  }
+  return 0;
+}
+
+UINTN VariableStore::Writes(const std::u16string &Name, const EFI_GUID &Guid) const {
+  for (auto &Entry : mCounters) {
+    if (Entry.Name == Name && SameGuid(Entry.Guid, Guid)) return Entry.Writes;
+  }
+  return 0;
+}
+
+void VariableStore::FailSetVariable(UINT64 Nth, EFI_STATUS Status, const std::u16string &Name) {
+  mFailAt = Nth;
+  mFailStatus = Status;
+  mFailName = Name;
+}
+
+bool VariableStore::InjectedFailure(const std::u16string &Name, EFI_STATUS *Status) {
+  if (mFailAt == 0 || (!mFailName.empty() && mFailName != Name)) return false;
+  if (--mFailAt != 0) return false;
+  *Status = mFailStatus;
+  return true;
+}
+
+UINTN VariableStore::UsedBytes(bool NonVolatile) const {
+  UINTN Used = 0;
+  for (auto &Variable : mVariables) {
+    if (((Variable.Attributes & EFI_VARIABLE_NON_VOLATILE) != 0) == NonVolatile) {
+      Used += RecordSize(Variable.Name, Variable.Data.size());
+    }
+  }
+  return Used;
+}
+
+void VariableStore::Put(const std::u16string &Name, const EFI_GUID &Guid, UINT32 Attributes,
+                        const std::vector<UINT8> &Data) {
+  StoredVariable *Existing = Lookup(Name, Guid);
+  if (Existing != nullptr) {
+    Existing->Attributes = Attributes;
+    Existing->Data = Data;
+  } else {
+    mVariables.push_back(StoredVariable{Guid, Name, Attributes, Data});
+  }
+  if ((Attributes & EFI_VARIABLE_NON_VOLATILE) != 0) Persist();
+}
+
+// GetVariable: after ExitBootServices only runtime-access variables are
+// visible. EFI_BUFFER_TOO_SMALL reports the size needed and, like an edk2
+// store, the attributes too.
+EFI_STATUS VariableStore::Get(const CHAR16 *Name, const EFI_GUID *Guid, UINT32 *Attributes, UINTN *DataSize,
+                              VOID *Data) {
+  std::u16string Key;
+  if (Guid == nullptr || DataSize == nullptr || !BoundedName(Name, &Key)) return EFI_INVALID_PARAMETER;
+  if (Key.empty()) return EFI_NOT_FOUND;
+  const StoredVariable *Variable = Lookup(Key, *Guid);
+  if (Variable == nullptr) return EFI_NOT_FOUND;
+  if (mOwner.AtRuntime() && (Variable->Attributes & EFI_VARIABLE_RUNTIME_ACCESS) == 0) return EFI_NOT_FOUND;
+  if (*DataSize < Variable->Data.size()) {
+    *DataSize = Variable->Data.size();
+    if (Attributes != nullptr) *Attributes = Variable->Attributes;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (Data == nullptr) return EFI_INVALID_PARAMETER;
+  std::memcpy(Data, Variable->Data.data(), Variable->Data.size());
+  *DataSize = Variable->Data.size();
+  if (Attributes != nullptr) *Attributes = Variable->Attributes;
+  return EFI_SUCCESS;
+}
+
+// GetNextVariableName (UEFI 2.8 rules): the name passed in must be terminated
+// within *NameSize bytes and, unless empty, name an existing variable
+// (EFI_INVALID_PARAMETER otherwise).
+EFI_STATUS VariableStore::GetNextName(UINTN *NameSize, CHAR16 *Name, EFI_GUID *Guid) {
+  if (NameSize == nullptr || Name == nullptr || Guid == nullptr) return EFI_INVALID_PARAMETER;
+  UINTN Chars = *NameSize / sizeof(CHAR16);
+  UINTN Length = 0;
+  while (Length < Chars && Name[Length] != 0) ++Length;
+  if (Length == Chars) return EFI_INVALID_PARAMETER;
+  std::u16string Current(Name, Length);
+  auto Visible = [this](const StoredVariable &Variable) {
+    return !mOwner.AtRuntime() || (Variable.Attributes & EFI_VARIABLE_RUNTIME_ACCESS) != 0;
+  };
+  size_t Index = 0;
+  if (!Current.empty()) {
+    while (Index < mVariables.size() &&
+           !(mVariables[Index].Name == Current && SameGuid(mVariables[Index].Guid, *Guid) &&
+             Visible(mVariables[Index]))) {
+      ++Index;
+    }
+    if (Index == mVariables.size()) return EFI_INVALID_PARAMETER;
+    ++Index;
+  }
+  while (Index < mVariables.size() && !Visible(mVariables[Index])) ++Index;
+  if (Index == mVariables.size()) return EFI_NOT_FOUND;
+  const StoredVariable &Next = mVariables[Index];
+  UINTN Needed = (Next.Name.size() + 1) * sizeof(CHAR16);
+  if (*NameSize < Needed) {
+    *NameSize = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  std::memcpy(Name, Next.Name.c_str(), Needed);
+  *Guid = Next.Guid;
+  *NameSize = Needed;
+  return EFI_SUCCESS;
+}
+
+// SetVariable, in the order an edk2-style store checks:
+//  - a name, a GUID, and data when DataSize is not 0 (EFI_INVALID_PARAMETER);
+//  - reserved attribute bits: EFI_INVALID_PARAMETER; authenticated and
+//    hardware-error-record variables: EFI_UNSUPPORTED; runtime access needs
+//    boot-service access (EFI_INVALID_PARAMETER);
+//  - header + name + data above MaxVariableSize: EFI_INVALID_PARAMETER;
+//  - after ExitBootServices only NV+BS+RT variables can be written;
+//  - injected failure, then the variable policies (once enforcement is on);
+//  - an existing variable written with other attributes (ignoring append, and
+//    not a delete by attributes 0): EFI_INVALID_PARAMETER;
+//  - DataSize 0 without append, or no access attribute, deletes (EFI_NOT_FOUND
+//    when there is nothing to delete);
+//  - the same data again changes nothing; a full store is EFI_OUT_OF_RESOURCES.
+EFI_STATUS VariableStore::Set(const CHAR16 *Name, const EFI_GUID *Guid, UINT32 Attributes, UINTN DataSize,
+                              const VOID *Data) {
+  std::u16string Key;
+  if (Guid == nullptr || !BoundedName(Name, &Key) || Key.empty()) return EFI_INVALID_PARAMETER;
+  Counter &Count = CounterFor(Key, *Guid);
+  ++Count.Calls;
+  if (DataSize != 0 && Data == nullptr) return EFI_INVALID_PARAMETER;
+  if ((Attributes & ~(kSupportedBits | kUnsupportedBits)) != 0) return EFI_INVALID_PARAMETER;
+  if ((Attributes & kUnsupportedBits) != 0) return EFI_UNSUPPORTED;
+  if ((Attributes & EFI_VARIABLE_RUNTIME_ACCESS) != 0 &&
+      (Attributes & EFI_VARIABLE_BOOTSERVICE_ACCESS) == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (DataSize > mOwner.Options().MaxVariableSize ||
+      RecordSize(Key, DataSize) > mOwner.Options().MaxVariableSize) {
+    return EFI_INVALID_PARAMETER;
+  }
+  bool Append = (Attributes & EFI_VARIABLE_APPEND_WRITE) != 0;
+  bool Delete = (DataSize == 0 && !Append) || (Attributes & kAccessBits) == 0;
+  if (mOwner.AtRuntime() && !Delete &&
+      (Attributes & (EFI_VARIABLE_NON_VOLATILE | kAccessBits)) != (EFI_VARIABLE_NON_VOLATILE | kAccessBits)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  EFI_STATUS Status = EFI_SUCCESS;
+  if (InjectedFailure(Key, &Status)) return Status;
+  Status = mOwner.Policy().CheckSetVariable(Key, *Guid, Attributes, DataSize, Delete);
+  if (EFI_ERROR(Status)) return Status;
+
+  StoredVariable *Existing = Lookup(Key, *Guid);
+  if (Existing != nullptr && mOwner.AtRuntime() &&
+      (Existing->Attributes & EFI_VARIABLE_RUNTIME_ACCESS) == 0) {
+    Existing = nullptr;  // invisible at runtime, as if it did not exist
+  }
+  if (Existing != nullptr && Attributes != 0 &&
+      (Existing->Attributes & ~EFI_VARIABLE_APPEND_WRITE) != (Attributes & ~EFI_VARIABLE_APPEND_WRITE)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Delete) {
+    if (Existing == nullptr) return EFI_NOT_FOUND;
+    Erase(Existing);
+    ++Count.Writes;
+    return EFI_SUCCESS;
+  }
+  if (Append && DataSize == 0) return EFI_SUCCESS;
+  const auto *Bytes = static_cast<const UINT8 *>(Data);
+  std::vector<UINT8> NewData(Bytes, Bytes + DataSize);
+  if (Existing != nullptr && Append)
+    NewData.insert(NewData.begin(), Existing->Data.begin(), Existing->Data.end());
+  if (Existing != nullptr && !Append && Existing->Data == NewData) return EFI_SUCCESS;
+  if (RecordSize(Key, NewData.size()) > mOwner.Options().MaxVariableSize) return EFI_INVALID_PARAMETER;
+  Status = Store(Existing, Key, *Guid, Attributes & ~EFI_VARIABLE_APPEND_WRITE, std::move(NewData));
+  if (!EFI_ERROR(Status)) ++Count.Writes;
+  return Status;
+}
+
+EFI_STATUS VariableStore::Store(StoredVariable *Existing, const std::u16string &Name, const EFI_GUID &Guid,
+                                UINT32 Attributes, std::vector<UINT8> Data) {
+  bool NonVolatile = (Attributes & EFI_VARIABLE_NON_VOLATILE) != 0;
+  UINTN Capacity = NonVolatile ? mOwner.Options().NonVolatileStoreSize : mOwner.Options().VolatileStoreSize;
+  UINTN Used = UsedBytes(NonVolatile) - (Existing != nullptr ? RecordSize(Name, Existing->Data.size()) : 0);
+  if (RecordSize(Name, Data.size()) > Capacity - std::min(Used, Capacity)) return EFI_OUT_OF_RESOURCES;
+  if (Existing != nullptr) {
+    Existing->Data = std::move(Data);
+  } else {
+    mVariables.push_back(StoredVariable{Guid, Name, Attributes, std::move(Data)});
+  }
+  if (NonVolatile) Persist();
+  return EFI_SUCCESS;
+}
+
+void VariableStore::Erase(StoredVariable *Existing) {
+  bool NonVolatile = (Existing->Attributes & EFI_VARIABLE_NON_VOLATILE) != 0;
+  mVariables.erase(mVariables.begin() + (Existing - mVariables.data()));
+  if (NonVolatile) Persist();
+}
+
+EFI_STATUS VariableStore::QueryInfo(UINT32 Attributes, UINT64 *MaximumStorage, UINT64 *Remaining,
+                                    UINT64 *MaximumVariable) {
+  if (MaximumStorage == nullptr || Remaining == nullptr || MaximumVariable == nullptr ||
+      (Attributes & kAccessBits) == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if ((Attributes & kUnsupportedBits) != 0) return EFI_UNSUPPORTED;
+  bool NonVolatile = (Attributes & EFI_VARIABLE_NON_VOLATILE) != 0;
+  UINTN Capacity = NonVolatile ? mOwner.Options().NonVolatileStoreSize : mOwner.Options().VolatileStoreSize;
+  *MaximumStorage = Capacity;
+  *Remaining = Capacity - std::min(UsedBytes(NonVolatile), Capacity);
+  *MaximumVariable = mOwner.Options().MaxVariableSize - kVariableHeaderSize;
+  return EFI_SUCCESS;
+}
+
+}  // namespace sim
