@@ -214,7 +214,20 @@ BlockWriter::BlockWriter(std::vector<uint32_t> CSymbols, std::vector<uint32_t> P
   mC = mCSymbols.size() > 1 ? MakeCanonicalCode(BalancedLengths(510, mCSymbols))
                             : CanonicalCode{std::vector<uint8_t>(510, 0), std::vector<uint16_t>(510, 0)};
   mP = mPSymbols.size() > 1 ? MakeCanonicalCode(BalancedLengths(14, mPSymbols))
-                            : CanonicalCode{std::vector<uint8_t>(14, 0), std::vector<uint16_t>(14, 0)};
+                            : CanonicalCode{std::vector<uint8_t>(31, 0), std::vector<uint16_t>(31, 0)};
+}
+
+BlockWriter BlockWriter::WithLengths(std::vector<uint8_t> CLengths, std::vector<uint8_t> PLengths) {
+  BlockWriter Writer;
+  for (uint32_t Symbol = 0; Symbol < CLengths.size(); Symbol++) {
+    if (CLengths[Symbol] != 0) Writer.mCSymbols.push_back(Symbol);
+  }
+  for (uint32_t Symbol = 0; Symbol < PLengths.size(); Symbol++) {
+    if (PLengths[Symbol] != 0) Writer.mPSymbols.push_back(Symbol);
+  }
+  Writer.mC = MakeCanonicalCode(CLengths);
+  Writer.mP = MakeCanonicalCode(PLengths);
+  return Writer;
 }
 
 void BlockWriter::PutHeader(BitWriter &Out, uint16_t CodeCount) const {

@@ -98,7 +98,10 @@ void PutPTLengths(BitWriter &Out, const std::vector<uint8_t> &Lengths, uint32_t 
 // symbols, with balanced (complete) codes.
 class BlockWriter {
  public:
+  // Balanced codes over the given symbols; one symbol gives a one-symbol table.
   BlockWriter(std::vector<uint32_t> CSymbols, std::vector<uint32_t> PSymbols);
+  // Codes with the given lengths (NC and NP entries, at least two nonzero each).
+  static BlockWriter WithLengths(std::vector<uint8_t> CLengths, std::vector<uint8_t> PLengths);
   void PutHeader(BitWriter &Out, uint16_t CodeCount) const;
   void PutCTable(BitWriter &Out) const;  // Extra table and Char&Len lengths
   void PutPTable(BitWriter &Out) const;
@@ -107,7 +110,8 @@ class BlockWriter {
   void Match(BitWriter &Out, uint32_t Length, uint32_t Distance) const;
 
  private:
-  std::vector<uint32_t> mCSymbols;
+  BlockWriter() = default;
+  std::vector<uint32_t> mCSymbols;  // used only to tell a one-symbol table
   std::vector<uint32_t> mPSymbols;
   CanonicalCode mC;
   CanonicalCode mP;
