@@ -229,7 +229,9 @@ EFI_STATUS AmlVisitDeclaration(AmlWalk *Walk, BOOLEAN IsRegion, const AmlPath *T
   const UINTN TermOffset = Walk->Reader.Position();
   BOOLEAN Skipped = AmlSkipDataTerm(&Walk->Reader, IsRegion);
   if (IsRegion && Skipped) Skipped = AmlSkipDataTerm(&Walk->Reader, TRUE);
-  if (!Skipped) return EFI_UNSUPPORTED;
+  // A term cut off by the end of the table is malformed; one the walk does not
+  // know is merely beyond it.
+  if (!Skipped) return Walk->Reader.Failed() ? EFI_COMPROMISED_DATA : EFI_UNSUPPORTED;
   *Match = AmlPathEqual(&Path, Target);
   if (*Match) {
     AmlRecordFound(Walk, IsRegion ? AmlNamedObjectOpRegion : AmlNamedObjectName, &Name, TermOffset,
