@@ -63,7 +63,10 @@ INSTANTIATE_TEST_SUITE_P(Streams, ReferenceStreamTest,
                          ::testing::Values("abc", "acpi_like_40k", "empty", "ff_64k", "many_matches_128k",
                                            "mixed_1m", "mixed_256k", "one_byte", "random_4k_seed1",
                                            "random_64k_seed2", "runs_matches_200k", "text_100k", "zero_256",
-                                           "zero_256k"));
+                                           "zero_256k"),
+                         [](const ::testing::TestParamInfo<const char *> &Info) {
+                           return std::string(Info.param);
+                         });
 
 // ---- Streams that decode: hand-made valid ones and lenient malformed ones ----
 
