@@ -46,6 +46,18 @@ EFI_STATUS EFIAPI SimGetNextMonotonicCount(UINT64 *Count) {
   return EFI_SUCCESS;
 }
 
+[[noreturn]] VOID EFIAPI SimResetSystem(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize,
+                                        VOID *ResetData) {
+  ResetRecord Record;
+  Record.Type = ResetType;
+  Record.Status = ResetStatus;
+  if (ResetData != nullptr) {
+    const auto *Bytes = static_cast<const UINT8 *>(ResetData);
+    Record.Data.assign(Bytes, Bytes + DataSize);
+  }
+  CurrentPlatform().Reset(Record);
+}
+
 }  // namespace
 
 void BindMiscBootServices(EFI_BOOT_SERVICES &Bs) {
@@ -77,12 +89,17 @@ Platform::Platform(const PlatformOptions &Options)
       mEvents(*this),
       mPages(*this),
       mPolicy(*this),
-      mVariables(*this) {
+      mVariables(*this),
+      mRecorders(*this) {
   gCurrentPlatform = this;
   BuildTables();
   PublishHobList(HobListBuilder());
   if (!mVariables.LoadError().empty()) ReportFault(mVariables.LoadError());
   if (mOptions.InstallVariablePolicy) mPolicy.Install();
+  if (mOptions.InstallDebugMessage) mRecorders.InstallDebugMessage();
+  if (mOptions.InstallDebugPort) mRecorders.InstallDebugPort();
+  if (mOptions.InstallStatusCode) mRecorders.InstallStatusCode();
+  if (mOptions.InstallFailureNotify) mRecorders.InstallFailureNotify();
 }
 
 Platform::~Platform() {
@@ -105,6 +122,7 @@ void Platform::BuildTables() {
   mRuntimeServices.Hdr.HeaderSize = sizeof(EFI_RUNTIME_SERVICES);
   FillRuntimeServicesUnsupported(mRuntimeServices);
   BindVariableServices(mRuntimeServices);
+  mRuntimeServices.ResetSystem = &SimResetSystem;
 
   mSystemTable.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
   mSystemTable.Hdr.Revision = mOptions.SystemTableRevision;
@@ -196,6 +214,37 @@ VOID *Platform::PublishHobList(const HobListBuilder &Builder) {
   UINT64 End = reinterpret_cast<UINTN>(List) + Bytes.size() - sizeof(EFI_HOB_GENERIC_HEADER);
   std::memcpy(List + OFFSET_OF(HobHandoffInfoTable, EfiEndOfHobList), &End, sizeof(End));
   return List;
+}
+
+BootRecords Platform::Snapshot() const {
+  BootRecords Records = mRecorders.Records();
+  Records.Faults = mFaults;
+  return Records;
+}
+
+void Platform::Reset(const ResetRecord &Record) {
+  mRecorders.Records().ResetHappened = true;
+  mRecorders.Records().Reset = Record;
+  if (mResetHandler) {
+    mResetHandler(Record);
+    ReportFault("the reset handler returned");
+  }
+  if (mRunBootDepth > 0) throw ResetSignal{Record};
+  std::fprintf(stderr, "sim: ResetSystem outside Platform::RunBoot and without a reset handler\n");
+  std::abort();
+}
+
+BootOutcome Platform::RunBoot(const std::function<void()> &Body) {
+  BootOutcome Outcome;
+  ++mRunBootDepth;
+  try {
+    Body();
+  } catch (const ResetSignal &Signal) {
+    Outcome.Reset = true;
+    Outcome.Record = Signal.Record;
+  }
+  --mRunBootDepth;
+  return Outcome;
 }
 
 bool SameGuid(const EFI_GUID &First, const EFI_GUID &Second) {

@@ -24,6 +24,7 @@
 #include "sim/Pages.h"
 #include "sim/Pool.h"
 #include "sim/ProtocolDb.h"
+#include "sim/Recorders.h"
 #include "sim/VariablePolicy.h"
 #include "sim/VariableStore.h"
 #include "uefi/UefiSpec.h"
@@ -46,6 +47,23 @@ struct PlatformOptions {
   UINTN VolatileStoreSize = 0x10000;
   // A board without the EDK II Variable Policy protocol (the driver's fatal path).
   bool InstallVariablePolicy = true;
+  // Sinks present on the board from the start (each can also be installed later
+  // through Recorder()). The debug port is the driver's fallback sink.
+  bool InstallDebugMessage = true;
+  bool InstallDebugPort = false;
+  bool InstallStatusCode = true;
+  bool InstallFailureNotify = true;
+};
+
+// Thrown by ResetSystem inside Platform::RunBoot to end the boot there. Not a
+// std::exception, so that no catch of the code under test takes it.
+struct ResetSignal {
+  ResetRecord Record;
+};
+
+struct BootOutcome {
+  bool Reset = false;  // the boot ended in ResetSystem
+  ResetRecord Record;  // what ResetSystem was asked for
 };
 
 class Platform {
@@ -69,6 +87,23 @@ class Platform {
   PageAllocator &Pages() { return mPages; }
   VariableStore &Variables() { return mVariables; }
   VariablePolicyEngine &Policy() { return mPolicy; }
+  Recorders &Recorder() { return mRecorders; }
+  // The recorders' records with the faults so far, ready to Serialize().
+  BootRecords Snapshot() const;
+
+  // ResetSystem never returns. It records the reset, then ends the boot:
+  //  - with a reset handler set (a runner that ends its child process after
+  //    sending its results), the handler is called and must not return;
+  //  - inside RunBoot, it throws ResetSignal, which unwinds through the
+  //    firmware frames back to RunBoot (firmware built with -fno-exceptions
+  //    keeps its unwind tables on x86-64; destructors in those frames do not
+  //    run, so pool held by the interrupted flow stays outstanding);
+  //  - otherwise it is a fault and the process aborts.
+  BootOutcome RunBoot(const std::function<void()> &Body);
+  void SetResetHandler(std::function<void(const ResetRecord &)> Handler) {
+    mResetHandler = std::move(Handler);
+  }
+  [[noreturn]] void Reset(const ResetRecord &Record);
 
   // Signals a platform owns, raised by a test or boot script in the order a
   // real firmware raises them. SignalEndOfDxe also locks the variable-policy
@@ -128,8 +163,11 @@ class Platform {
   PageAllocator mPages;
   VariablePolicyEngine mPolicy;
   VariableStore mVariables;  // after mPolicy: the store consults it
-  bool mEndOfDxe = false;    // EndOfDxe has been signalled
-  bool mAtRuntime = false;   // ExitBootServices has been signalled
+  Recorders mRecorders;
+  std::function<void(const ResetRecord &)> mResetHandler;
+  int mRunBootDepth = 0;    // RunBoot calls in progress
+  bool mEndOfDxe = false;   // EndOfDxe has been signalled
+  bool mAtRuntime = false;  // ExitBootServices has been signalled
 };
 
 // The current platform, or a fault on stderr and abort() when there is none:
