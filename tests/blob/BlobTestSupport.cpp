@@ -40,8 +40,9 @@ void BlobPlatformTest::Boot(const sim::PlatformOptions &Options) {
   InstallRecorder();
 }
 
-EFI_STATUS EFIAPI BlobPlatformTest::RecordMessage(VOID *This, UINTN Level, CHAR8 *Buffer, UINTN Length) {
-  auto *Self = static_cast<Recorder *>(This);
+EFI_STATUS EFIAPI BlobPlatformTest::RecordMessage(DEBUG_MESSAGE_PROTOCOL *This, UINTN Level, CHAR8 *Buffer,
+                                                  UINTN Length) {
+  auto *Self = reinterpret_cast<Recorder *>(This);
   // The formatter turns each "\n" of a format into "\r\n"; tests compare with
   // the format's own text.
   std::string Text(Buffer, Length);
@@ -51,7 +52,7 @@ EFI_STATUS EFIAPI BlobPlatformTest::RecordMessage(VOID *This, UINTN Level, CHAR8
 }
 
 void BlobPlatformTest::InstallRecorder() {
-  mRecorder = {nullptr, &RecordMessage, this};
+  mRecorder = {{nullptr, &RecordMessage}, this};
   EFI_HANDLE Handle = nullptr;
   EFI_GUID Guid = gEfiDebugMessageProtocolGuid;
   ASSERT_EQ(gBS->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, &mRecorder), EFI_SUCCESS);

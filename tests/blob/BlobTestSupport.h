@@ -14,6 +14,7 @@
 #include "acpi_dxe/blob/BlobStream.h"
 #include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "sim/Platform.h"
+#include "uefi/Protocol/DebugMessage.h"
 
 namespace blobtest {
 
@@ -48,13 +49,13 @@ class BlobPlatformTest : public ::testing::Test {
   sim::Platform &Platform() { return *mPlatform; }
 
  private:
-  static EFI_STATUS EFIAPI RecordMessage(VOID *This, UINTN Level, CHAR8 *Buffer, UINTN Length);
+  static EFI_STATUS EFIAPI RecordMessage(DEBUG_MESSAGE_PROTOCOL *This, UINTN Level, CHAR8 *Buffer,
+                                         UINTN Length);
   void InstallRecorder();
   static void ResetStreamState(bool FreeCaches);
 
   struct Recorder {
-    VOID *Reserved;
-    EFI_STATUS(EFIAPI *Write)(VOID *, UINTN, CHAR8 *, UINTN);
+    DEBUG_MESSAGE_PROTOCOL Protocol;  // first, so the protocol pointer is the recorder's
     BlobPlatformTest *Owner;
   };
   Recorder mRecorder{};
