@@ -183,8 +183,11 @@ class WireReader {
   bool mFailed = false;
 };
 
-std::string EncodeResult(const BootResult &R) {
+// Final is set on the record sent when the boot ends; snapshots sent on entering
+// a stage carry it clear.
+std::string EncodeResult(const BootResult &R, bool Final) {
   WireWriter W;
+  W.Put(uint64_t{Final});
   W.Put(static_cast<uint64_t>(R.End));
   W.Put(R.Stage);
   W.Put(R.Error);
@@ -213,9 +216,10 @@ std::string EncodeResult(const BootResult &R) {
   return W.Bytes();
 }
 
-bool DecodeResult(const std::string &Bytes, BootResult *R) {
+bool DecodeResult(const std::string &Bytes, BootResult *R, bool *Final) {
   WireReader In(Bytes);
   uint64_t Count = 0;
+  In.GetInt(Final);
   In.GetInt(&R->End);
   In.Get(&R->Stage);
   In.Get(&R->Error);
@@ -279,13 +283,13 @@ struct BootContext::Internal {
 
   static void Enter(BootContext &Boot, const std::string &Stage) {
     Boot.mResult.Stage = Stage;
-    Send(Boot);
+    Send(Boot, false);
   }
 
   // Fills the recorder-backed fields from the platform, then writes a record.
-  static void Send(BootContext &Boot) {
+  static void Send(BootContext &Boot, bool Final) {
     Collect(Boot);
-    std::string Payload = EncodeResult(Boot.mResult);
+    std::string Payload = EncodeResult(Boot.mResult, Final);
     uint64_t Size = Payload.size();
     if (!WriteAll(Boot.mResultFd, &Size, sizeof(Size)) || !WriteAll(Boot.mResultFd, Payload.data(), Size)) {
       _exit(3);  // the parent is gone; nobody is left to report to
@@ -307,7 +311,7 @@ struct BootContext::Internal {
   // so a reset deep inside driver code does not unwind through its frames.
   [[noreturn]] static void Finish(BootContext &Boot, BootEnd End) {
     Boot.mResult.End = End;
-    Send(Boot);
+    Send(Boot, true);
     Boot.mImage.reset();
     close(Boot.mResultFd);
     _exit(0);
@@ -448,8 +452,10 @@ bool ReadRecords(int Fd, std::chrono::steady_clock::time_point Deadline, std::st
   }
 }
 
-// Applies how the child process ended to the last result it sent.
-void JudgeExit(int WaitStatus, bool HaveRecord, BootResult *R) {
+// Applies how the child process ended to the last record it sent. A child that
+// exits without its final record died inside the boot: a sanitizer report or an
+// exit() call ends it with a status instead of a signal, and counts as a crash.
+void JudgeExit(int WaitStatus, bool HaveRecord, bool Final, BootResult *R) {
   if (WIFSIGNALED(WaitStatus)) {
     R->End = BootEnd::Crash;
     R->Signal = WTERMSIG(WaitStatus);
@@ -457,8 +463,8 @@ void JudgeExit(int WaitStatus, bool HaveRecord, BootResult *R) {
     R->End = BootEnd::Error;
     R->Error =
         "the boot process sent no result (exit status " + std::to_string(WEXITSTATUS(WaitStatus)) + ")";
-  } else if (WEXITSTATUS(WaitStatus) != 0) {
-    R->End = BootEnd::Error;
+  } else if (!Final || WEXITSTATUS(WaitStatus) != 0) {
+    R->End = BootEnd::Crash;
     R->Error = "the boot process exited with status " + std::to_string(WEXITSTATUS(WaitStatus)) +
                " before the boot ended";
   }
@@ -495,11 +501,12 @@ BootResult RunBoot(const BootOptions &Options, const BootBody &Body) {
   int WaitStatus = 0;
   while (waitpid(Child, &WaitStatus, 0) < 0 && errno == EINTR) {
   }
-  bool HaveRecord = !Last.empty() && DecodeResult(Last, &Result);
+  bool Final = false;
+  bool HaveRecord = !Last.empty() && DecodeResult(Last, &Result, &Final);
   if (!Finished) {
     Result.End = BootEnd::Timeout;
   } else {
-    JudgeExit(WaitStatus, HaveRecord, &Result);
+    JudgeExit(WaitStatus, HaveRecord, Final, &Result);
   }
   return Result;
 }

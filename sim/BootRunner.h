@@ -78,7 +78,7 @@ struct BootOptions {
 enum class BootEnd {
   Normal,   // the body and every script step ran
   Reset,    // the driver called ResetSystem
-  Crash,    // the child died of a signal
+  Crash,    // the child died of a signal, or exited (sanitizer report, exit()) mid-boot
   Timeout,  // the child ran past BootOptions::TimeoutSeconds
   Error,    // the runner could not run the boot (image refused, no result)
 };
