@@ -86,11 +86,11 @@ std::string BootResult::Describe() const {
   std::ostringstream Out;
   Out << "boot ended: " << BootEndName(End) << " in stage \"" << Stage << "\"";
   if (End == BootEnd::Crash) Out << " (signal " << Signal << ")";
-  if (End == BootEnd::Reset) Out << " (reset type " << ResetType << ")";
+  if (End == BootEnd::Reset) Out << " (reset type " << Records.Reset.Type << ")";
   if (!Error.empty()) Out << ": " << Error;
   if (EntryReturned) Out << "\nentry point returned 0x" << std::hex << EntryStatus << std::dec;
-  for (const std::string &Line : DebugLines) Out << "\n  | " << Line;
-  for (const std::string &Fault : Faults) Out << "\n  fault: " << Fault;
+  for (const std::string &Line : DebugLines()) Out << "\n  | " << Line;
+  for (const std::string &Fault : Records.Faults) Out << "\n  fault: " << Fault;
   for (const std::string &Note : Notes) Out << "\n  note: " << Note;
   if (!LeakReport.empty()) Out << "\n" << LeakReport;
   return Out.str();
@@ -194,11 +194,8 @@ std::string EncodeResult(const BootResult &R, bool Final) {
   W.Put(static_cast<uint64_t>(R.Signal));
   W.Put(uint64_t{R.EntryReturned});
   W.Put(uint64_t{R.EntryStatus});
-  W.Put(static_cast<uint64_t>(R.ResetType));
-  W.Put(uint64_t{R.ResetStatus});
-  W.Put(R.DebugLines);
+  W.Put(R.Records.Serialize());
   W.Put(R.Notes);
-  W.Put(R.Faults);
   W.Put(uint64_t{R.VariableWrites.size()});
   for (const VariableWrite &Write : R.VariableWrites) {
     W.Put(Write.Name);
@@ -226,11 +223,10 @@ bool DecodeResult(const std::string &Bytes, BootResult *R, bool *Final) {
   In.GetInt(&R->Signal);
   In.GetInt(&R->EntryReturned);
   In.GetInt(&R->EntryStatus);
-  In.GetInt(&R->ResetType);
-  In.GetInt(&R->ResetStatus);
-  In.Get(&R->DebugLines);
+  std::string Records;
+  In.Get(&Records);
+  if (!In.Failed() && !BootRecords::Parse(Records, &R->Records)) return false;
   In.Get(&R->Notes);
-  In.Get(&R->Faults);
   In.GetInt(&Count);
   for (uint64_t Index = 0; Index < Count && !In.Failed(); Index++) {
     VariableWrite Write;
@@ -299,7 +295,7 @@ struct BootContext::Internal {
   static void Collect(BootContext &Boot) {
     BootResult &R = Boot.mResult;
     sim::Platform &P = *Boot.mPlatform;
-    R.Faults = P.Faults();
+    R.Records = P.Snapshot();
     R.PoolAllocations = P.Pool().TotalAllocations();
     R.PoolOutstanding = P.Pool().OutstandingCount();
     R.PoolOutstandingBytes = P.Pool().OutstandingBytes();
@@ -337,21 +333,15 @@ struct BootContext::Internal {
     return Status;
   }
 
-  [[noreturn]] static VOID EFIAPI EndingResetSystem(EFI_RESET_TYPE Type, EFI_STATUS Status, UINTN, VOID *) {
-    BootContext &Boot = *Active;
-    Boot.mResult.ResetType = Type;
-    Boot.mResult.ResetStatus = Status;
-    Finish(Boot, BootEnd::Reset);
-  }
-
-  // SetVariable is recorded and ResetSystem ends the boot; the table CRC is
-  // brought up to date as firmware does after changing a service table.
-  static void WrapServices(BootContext &Boot) {
+  // SetVariable is recorded, and the table CRC brought up to date as firmware
+  // does after changing a service table. A reset ends the child right where it
+  // happens (the platform has recorded it by then), so no firmware frame unwinds.
+  static void HookPlatform(BootContext &Boot) {
     EFI_RUNTIME_SERVICES *Rt = Boot.mPlatform->RuntimeServices();
     Boot.mPlatformSetVariable = Rt->SetVariable;
     Rt->SetVariable = RecordingSetVariable;
-    Rt->ResetSystem = EndingResetSystem;
     Boot.mPlatform->UpdateTableCrcs();
+    Boot.mPlatform->SetResetHandler([&Boot](const ResetRecord &) { Finish(Boot, BootEnd::Reset); });
   }
 
   [[noreturn]] static void RunChild(const BootOptions &Options, const BootBody &Body, int ResultFd) {
@@ -359,8 +349,9 @@ struct BootContext::Internal {
     BootContext Boot;
     Boot.mPlatform = &Platform;
     Boot.mResultFd = ResultFd;
+    Platform.Recorder().EchoDebug(Options.EchoDebug);
     Active = &Boot;
-    WrapServices(Boot);
+    HookPlatform(Boot);
     Enter(Boot, "setup");
     if (Body) Body(Boot);
     for (const BootStep &Step : Options.Script) Boot.RunStep(Step);

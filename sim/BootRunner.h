@@ -73,6 +73,7 @@ struct BootOptions {
   PlatformOptions Platform;  // VariableStorePath keeps variables between boots
   BootScript Script;         // steps raised after the body; empty: none
   int TimeoutSeconds = 60;   // a boot still running then is killed
+  bool EchoDebug = false;    // copy debug output to stderr as it happens (demos)
 };
 
 enum class BootEnd {
@@ -95,16 +96,15 @@ struct VariableWrite {
 
 struct BootResult {
   BootEnd End = BootEnd::Error;
-  std::string Stage;                        // last stage entered: "setup", "entry", then step names
-  std::string Error;                        // why the runner failed (BootEnd::Error)
-  int Signal = 0;                           // BootEnd::Crash: the signal
-  bool EntryReturned = false;               // the driver's entry point returned
-  EFI_STATUS EntryStatus = 0;               // and what it returned
-  EFI_RESET_TYPE ResetType = EfiResetCold;  // BootEnd::Reset: the reset asked for
-  EFI_STATUS ResetStatus = 0;
-  std::vector<std::string> DebugLines;  // debug output, one line per message
-  std::vector<std::string> Notes;       // what the body passed back with Note()
-  std::vector<std::string> Faults;      // service misuse the platform detected
+  std::string Stage;           // last stage entered: "setup", "entry", then step names
+  std::string Error;           // why the runner failed, or how a crashed child exited
+  int Signal = 0;              // BootEnd::Crash: the signal, 0 when the child exited
+  bool EntryReturned = false;  // the driver's entry point returned
+  EFI_STATUS EntryStatus = 0;  // and what it returned
+  // What the platform's recorders saw: debug output, status codes, failure
+  // notifications, the reset (BootEnd::Reset) and service faults.
+  BootRecords Records;
+  std::vector<std::string> Notes;  // what the body passed back with Note()
   std::vector<VariableWrite> VariableWrites;
   // Pool at the end of the boot.
   UINT64 PoolAllocations = 0;  // AllocatePool calls
@@ -113,6 +113,7 @@ struct BootResult {
   UINTN PoolPeakBytes = 0;
   std::string LeakReport;  // one line per buffer not freed
 
+  std::vector<std::string> DebugLines() const { return Records.DebugLines(); }
   // A readable summary for test failure messages.
   std::string Describe() const;
 };

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "sim/BootRunner.h"
+#include "uefi/Protocol/DebugMessage.h"
+#include "uefi/Protocol/FailureNotify.h"
 #include "uefi/Protocol/LoadedImage.h"
 
 namespace {
@@ -116,6 +118,39 @@ TEST(BootRunner, RaisesTheScriptSignalsInOrderAfterTheBody) {
   EXPECT_EQ(Result.VariableWrites[0].Stage, "SetVariable");
 }
 
+template <typename Protocol>
+Protocol *Locate(sim::BootContext &Boot, const EFI_GUID &Guid) {
+  EFI_GUID Copy = Guid;
+  VOID *Interface = nullptr;
+  Boot.Platform().BootServices()->LocateProtocol(&Copy, nullptr, &Interface);
+  return static_cast<Protocol *>(Interface);
+}
+
+constexpr UINT8 kCaller[16] = {1, 2, 3};
+
+TEST(BootRunner, RecordsOfEveryStageComeBackUpToAReset) {
+  sim::BootOptions Options;
+  Options.Script = {sim::BootStep::EndOfDxe()};
+  sim::BootResult Result = sim::RunBoot(Options, [](sim::BootContext &Boot) {
+    auto *Debug = Locate<DEBUG_MESSAGE_PROTOCOL>(Boot, gEfiDebugMessageProtocolGuid);
+    auto *Failure = Locate<FAILURE_NOTIFY_PROTOCOL>(Boot, gFailureNotifyProtocolGuid);
+    char Line[] = "first line\r\nsecond line\r\n";
+    Debug->WriteMessage(Debug, 0x40, Line, sizeof(Line) - 1);
+    Failure->Notify(8, nullptr, 0);
+    Failure->Notify(18, kCaller, sizeof(kCaller));
+    Boot.Platform().RuntimeServices()->ResetSystem(EfiResetCold, EFI_SUCCESS, 0, nullptr);
+  });
+  ASSERT_EQ(Result.End, sim::BootEnd::Reset) << Result.Describe();
+  EXPECT_EQ(Result.DebugLines(), (std::vector<std::string>{"first line", "second line"}));
+  ASSERT_EQ(Result.Records.Failures.size(), 2u);
+  EXPECT_EQ(Result.Records.Failures[0].Code, 8u);
+  EXPECT_TRUE(Result.Records.Failures[0].DataWasNull);
+  EXPECT_EQ(Result.Records.Failures[1].Code, 18u);
+  EXPECT_EQ(Result.Records.Failures[1].Data, std::vector<UINT8>(kCaller, kCaller + 16));
+  EXPECT_EQ(Result.Records.Reset.Type, EfiResetCold);
+  EXPECT_EQ(Result.Records.Reset.Status, EFI_SUCCESS);
+}
+
 TEST(BootRunner, ResetEndsTheBootAndSkipsTheRestOfTheScript) {
   sim::BootOptions Options;
   Options.Script = {sim::BootStep::EndOfDxe(), sim::BootStep::ReadyToBoot()};
@@ -125,8 +160,9 @@ TEST(BootRunner, ResetEndsTheBootAndSkipsTheRestOfTheScript) {
     Boot.Note("after reset");
   });
   EXPECT_EQ(Result.End, sim::BootEnd::Reset) << Result.Describe();
-  EXPECT_EQ(Result.ResetType, EfiResetWarm);
-  EXPECT_EQ(Result.ResetStatus, EFI_DEVICE_ERROR);
+  EXPECT_TRUE(Result.Records.ResetHappened);
+  EXPECT_EQ(Result.Records.Reset.Type, EfiResetWarm);
+  EXPECT_EQ(Result.Records.Reset.Status, EFI_DEVICE_ERROR);
   EXPECT_EQ(Result.Stage, "setup");
   EXPECT_EQ(Result.Notes, std::vector<std::string>{"before reset"});
 }
@@ -274,7 +310,7 @@ TEST_P(DriverBoot, EntryRunsWithAnImageHandleNamingItsVolumeAndFile) {
   ASSERT_EQ(Result.End, sim::BootEnd::Normal) << Result.Describe();
   EXPECT_TRUE(Result.EntryReturned);
   EXPECT_EQ(Result.EntryStatus, EFI_SUCCESS) << Result.Describe();
-  EXPECT_EQ(Result.Faults, std::vector<std::string>());
+  EXPECT_EQ(Result.Records.Faults, std::vector<std::string>());
 }
 
 TEST_P(DriverBoot, ImageHandleCarriesTheDevicePaths) {
