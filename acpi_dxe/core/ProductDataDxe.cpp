@@ -173,7 +173,12 @@ EFI_STATUS GetNextProductDataFromFv(FV_SEARCH_CONTEXT **Context, UINTN *Containe
     EFI_STATUS Next = NextProductDataVolume(Search);
     FreePool(Search->FileKey);
     Search->FileKey = NULL;
-    if (EFI_ERROR(Next)) return EFI_NOT_FOUND;
+    if (EFI_ERROR(Next)) {
+      // Mark the search as over, so that a further call does not start the last
+      // volume again from its first file.
+      Search->VolumeIndex = PRODUCT_DATA_VOLUME_COUNT;
+      return EFI_NOT_FOUND;
+    }
   }
 }
 

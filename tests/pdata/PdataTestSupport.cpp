@@ -1,0 +1,72 @@
+#include "tests/pdata/PdataTestSupport.h"
+
+#include "acpi_dxe/core/DebugLib.h"
+#include "acpi_dxe/core/DxeServices.h"
+
+namespace pdata_test {
+namespace {
+std::string WithLfLineEnds(std::string Text) {
+  for (size_t At = Text.find("\r\n"); At != std::string::npos; At = Text.find("\r\n", At)) Text.erase(At, 1);
+  return Text;
+}
+}  // namespace
+
+size_t DebugLog::Count(const std::string &Text, UINTN Level) const {
+  size_t Found = 0;
+  for (const sim::DebugRecord &Line : mOwner.Recorder().Records().Debug) {
+    if (WithLfLineEnds(Line.Text) == Text && (Level == 0 || Line.Level == Level)) Found++;
+  }
+  return Found;
+}
+
+std::string DebugLog::Dump() const {
+  std::string All;
+  for (const sim::DebugRecord &Line : mOwner.Recorder().Records().Debug) All += WithLfLineEnds(Line.Text);
+  return All;
+}
+
+void PdataTest::SetUp() {
+  gST = Platform.SystemTable();
+  gBS = Platform.BootServices();
+  gRT = Platform.RuntimeServices();
+  mDebugOutputLocated = FALSE;
+  mDebugMessageProtocol = nullptr;
+  mDebugPort = nullptr;
+}
+
+void PdataTest::TearDown() {
+  EXPECT_EQ(Platform.Pool().OutstandingCount(), Kept) << Platform.Pool().LeakReport();
+  EXPECT_TRUE(Platform.Faults().empty()) << Platform.LeakCheck();
+  gST = nullptr;
+  gBS = nullptr;
+  gRT = nullptr;
+  mDebugMessageProtocol = nullptr;
+  mDebugOutputLocated = FALSE;
+}
+
+void PdataTest::PublishHobs(const std::vector<std::pair<EFI_GUID, std::vector<UINT8>>> &Hobs) {
+  sim::HobListBuilder Builder;
+  for (const auto &Hob : Hobs) Builder.AddGuidHob(Hob.first, Hob.second);
+  Platform.PublishHobList(Builder);
+}
+
+sim::FirmwareVolume &PdataTest::AddVolume(const std::vector<UINT8> &Image) {
+  Volumes.push_back(std::make_unique<sim::FirmwareVolume>(Image));
+  EXPECT_TRUE(Volumes.back()->Valid()) << Volumes.back()->Reader().Error();
+  EXPECT_NE(Volumes.back()->Install(Platform), nullptr);
+  return *Volumes.back();
+}
+
+sim::FirmwareVolume &PdataTest::AddVolumeNamed(const EFI_GUID &FvName,
+                                               const std::vector<sim::FfsFile> &Files) {
+  sim::FvImageBuilder Builder;
+  Builder.SetFvName(FvName);
+  for (const sim::FfsFile &File : Files) Builder.AddFile(File);
+  return AddVolume(Builder.Build());
+}
+
+std::vector<UINT8> Bytes(size_t Count, UINT8 Value) {
+  return std::vector<UINT8>(Count, Value);
+}
+
+}  // namespace pdata_test

@@ -1,0 +1,36 @@
+// Turning a parsed description into the bytes of an ACPI meta data item: the
+// records laid end to end, each element record's locators found by name in the
+// compiled table it belongs to.
+#ifndef ZEPHRIN_TOOLS_ACPI_META_META_BUILDER_H_
+#define ZEPHRIN_TOOLS_ACPI_META_META_BUILDER_H_
+
+#include <string>
+#include <vector>
+
+#include "tools/acpi-meta/MetaDescription.h"
+
+namespace acpi_meta {
+
+// A compiled table the description names values in.
+struct LoadedTable {
+  std::string Path;
+  std::vector<UINT8> Bytes;
+  UINT32 Signature = 0;
+  UINT64 OemTableId = 0;
+};
+
+// Reads a compiled table and checks that it is a whole ACPI table.
+bool LoadTable(const std::string &Path, LoadedTable *Table, std::string *Error);
+
+// Builds the records. Relative paths of aml and aml= are taken from BaseDir. On
+// failure *Error says which line and what was missing.
+bool BuildMetaData(const Description &Desc, const std::string &BaseDir, std::vector<UINT8> *MetaData,
+                   std::string *Error);
+
+// The same from tables already in memory (aml lines are then not read).
+bool BuildMetaDataFromTables(const Description &Desc, const std::vector<LoadedTable> &Tables,
+                             const std::string &BaseDir, std::vector<UINT8> *MetaData, std::string *Error);
+
+}  // namespace acpi_meta
+
+#endif  // ZEPHRIN_TOOLS_ACPI_META_META_BUILDER_H_
