@@ -37,7 +37,7 @@ TEST_P(AmlConstants, ReadValueIsWhatAcpiexecEvaluates) {
 
   UINT64 Value = 0;
   UINT8 Size = 0;
-  ASSERT_EQ(ExtractNumericConstantFromAml(Dsdt.data(), &Locator, &Value, &Size), EFI_SUCCESS) << Debug.Dump();
+  ASSERT_EQ(ExtractNumericConstantFromAml(Dsdt.data(), &Locator, &Value, &Size), EFI_SUCCESS) << DebugDump();
   EXPECT_EQ(Size, Row.Size);
   uint64_t Expected = 0;
   ASSERT_TRUE(
@@ -53,7 +53,7 @@ TEST_P(AmlConstants, RewrittenValueIsWhatAcpiexecEvaluates) {
   const AML_OBJECT_LOCATOR Locator = LocatorFor(Dsdt, Row.Path);
   const std::vector<UINT8> Before = Dsdt;
 
-  ASSERT_EQ(SetNumericConstantInAml(Dsdt.data(), &Locator, Row.NewValue), EFI_SUCCESS) << Debug.Dump();
+  ASSERT_EQ(SetNumericConstantInAml(Dsdt.data(), &Locator, Row.NewValue), EFI_SUCCESS) << DebugDump();
   // Only the data bytes of the constant change; prefix and neighbours stay.
   for (size_t Index = 0; Index < Dsdt.size(); Index++) {
     if (Index >= Locator.ValueOffset && Index < Locator.ValueOffset + Row.Size) continue;
@@ -106,7 +106,7 @@ TEST_P(AmlDatalessConstants, AreRefusedWithTheOpcodeInTheMessage) {
   EXPECT_TRUE(Logged(
       "ExtractNumericConstantFromAml - Invalid AML value size indicator " + std::to_string(Row.Opcode) + "\n",
       DEBUG_ERROR))
-      << Debug.Dump();
+      << DebugDump();
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleDsdt, AmlDatalessConstants,
@@ -134,7 +134,7 @@ TEST_P(AmlRegions, AddressAndLengthAreWhatAcpiexecReports) {
   const AML_OBJECT_LOCATOR Locator = LocatorFor(Table, Row.Path);
   UINT64 Address = 0, Length = 0;
   ASSERT_EQ(ExtractOpRegionAddressAndLengthFromAml(Table.data(), &Locator, &Address, &Length), EFI_SUCCESS)
-      << Debug.Dump();
+      << DebugDump();
 
   uint64_t ExpectedAddress = 0, ExpectedLength = 0;
   std::vector<std::string> Tables = {capture_test::FixturePath(Row.Table)};
@@ -210,7 +210,7 @@ TEST_F(AmlPrimitives, RegionWhoseAddressIsNotAConstantIsRefused) {
   snprintf(Line, sizeof(Line),
            "ExtractNumericConstantFromAml - AML opcode 0x43 at offset 0x%X is not the integer prefix 0xC\n",
            Found.TermOffset);
-  EXPECT_TRUE(Logged(Line, DEBUG_ERROR)) << Debug.Dump();
+  EXPECT_TRUE(Logged(Line, DEBUG_ERROR)) << DebugDump();
   EXPECT_TRUE(Logged(
       "ExtractOpRegionAddressAndLengthFromAml - Failed to get opregion system memory address from AML\n"));
 }
@@ -247,7 +247,7 @@ TEST_F(AmlPrimitives, WordConstantReadsLittleEndianAndRewritesOnlyItsData) {
   ASSERT_EQ(ExtractNumericConstantFromAml(Table.data(), &Locator, &Value, &Size), EFI_SUCCESS);
   EXPECT_EQ(Value, 0x1234u);
   EXPECT_EQ(Size, 2);
-  EXPECT_TRUE(Logged("ExtractNumericConstantFromAml - ValueName   = TWRD\n")) << Debug.Dump();
+  EXPECT_TRUE(Logged("ExtractNumericConstantFromAml - ValueName   = TWRD\n")) << DebugDump();
   EXPECT_TRUE(Logged("ExtractNumericConstantFromAml - ValueOffset = 2A\n"));
   EXPECT_TRUE(Logged("ExtractNumericConstantFromAml - Value found in AML = 1234\n"));
   EXPECT_TRUE(Logged("ExtractNumericConstantFromAml - Value size in AML  = 2\n"));
@@ -273,7 +273,7 @@ TEST_F(AmlPrimitives, SetRefusesAPrefixThatDisagreesWithTheAml) {
   EXPECT_TRUE(
       Logged("SetNumericConstantInAml - AML opcode 0xB used when patching AML with PrefixByte of 0xC\n",
              DEBUG_ERROR))
-      << Debug.Dump();
+      << DebugDump();
 }
 
 // DefOpRegion: 5B 80 'TREG' 00 0C <4 bytes> 0B <2 bytes>
@@ -287,7 +287,7 @@ TEST_F(AmlPrimitives, RegionWithDWordAddressAndWordLength) {
   ASSERT_EQ(ExtractOpRegionAddressAndLengthFromAml(Table.data(), &Locator, &Address, &Length), EFI_SUCCESS);
   EXPECT_EQ(Address, 0x7F001000u);
   EXPECT_EQ(Length, 0x1234u);
-  EXPECT_TRUE(Logged("ExtractOpRegionAddressAndLengthFromAml - Length Data Prefix = B\n")) << Debug.Dump();
+  EXPECT_TRUE(Logged("ExtractOpRegionAddressAndLengthFromAml - Length Data Prefix = B\n")) << DebugDump();
   EXPECT_TRUE(Logged("ExtractOpRegionAddressAndLengthFromAml - Opregion length found in AML  = 1234\n"));
 }
 
@@ -317,7 +317,7 @@ TEST_P(AmlRegionBounds, AreRefusedWithoutTouchingTheOutputs) {
             Row.Status);
   EXPECT_EQ(Address, 0xAAu);
   EXPECT_EQ(RegionLength, 0xBBu);
-  EXPECT_TRUE(Logged(Row.Message, DEBUG_ERROR)) << Debug.Dump();
+  EXPECT_TRUE(Logged(Row.Message, DEBUG_ERROR)) << DebugDump();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -363,7 +363,7 @@ TEST_F(AmlPrimitives, SetRefusesOffsetsOutsideTheTableAndWritesNothing) {
   EXPECT_EQ(SetNumericConstantInAml(Table.data(), &Locator, 1), EFI_COMPROMISED_DATA);
   EXPECT_EQ(Table, WithPrefix);
   EXPECT_TRUE(Logged("SetNumericConstantInAml - Value offset 0x2C lies outside the table of 0x2C bytes\n"))
-      << Debug.Dump();
+      << DebugDump();
 
   Locator.ValueOffset = 0x10000;
   EXPECT_EQ(SetNumericConstantInAml(Table.data(), &Locator, 1), EFI_COMPROMISED_DATA);
@@ -401,7 +401,7 @@ TEST_P(AmlType2Read, FromA16ByteParent) {
             Row.Status);
   EXPECT_EQ(Value, Row.Value);
   EXPECT_EQ(Size, Row.Size);
-  if (Row.Message != nullptr) EXPECT_TRUE(Logged(Row.Message, DEBUG_ERROR)) << Debug.Dump();
+  if (Row.Message != nullptr) EXPECT_TRUE(Logged(Row.Message, DEBUG_ERROR)) << DebugDump();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -444,7 +444,7 @@ TEST_F(AmlPrimitives, Type2FieldOfAParentAtAddressZeroIsRefused) {
             EFI_INVALID_PARAMETER);
   EXPECT_EQ(SetType2NvsValue(0, 0x100, FIELD_TYPE_2_NVS_MODE, 3, 0x10, 1), EFI_INVALID_PARAMETER);
   EXPECT_TRUE(Logged("ExtractType2NvsValue - Parent NVS region at 0x0 of 0x100 bytes is not addressable\n"))
-      << Debug.Dump();
+      << DebugDump();
 }
 
 // The sample DSDT keeps CNVS's address and length in GNVS fields 0x10 (32 bits)

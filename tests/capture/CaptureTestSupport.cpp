@@ -12,16 +12,9 @@
 
 namespace capture_test {
 
-DebugRecorder *DebugRecorder::sRecorder = nullptr;
-
-EFI_STATUS EFIAPI DebugRecorder::Write(DEBUG_MESSAGE_PROTOCOL *, UINTN Level, CHAR8 *Buffer, UINTN Length) {
-  if (sRecorder != nullptr) sRecorder->mMessages.push_back({Level, std::string(Buffer, Length)});
-  return EFI_SUCCESS;
-}
-
 namespace {
 
-// The formatter turns "\n" into "\r\n" as the console wants; tests compare the
+// The formatter turns "\n" into "\r\n" as a console wants; tests compare the
 // text as the format string wrote it.
 std::string WithoutCarriageReturns(const std::string &Text) {
   std::string Plain;
@@ -33,18 +26,18 @@ std::string WithoutCarriageReturns(const std::string &Text) {
 
 }  // namespace
 
-bool DebugRecorder::Has(const std::string &Text, UINTN Level) const {
+bool PlatformTest::Logged(const std::string &Text, UINTN Level) const {
   const std::string Wanted = WithoutCarriageReturns(Text);
-  for (const Message &Line : mMessages) {
+  for (const sim::DebugRecord &Line : Messages()) {
     if (WithoutCarriageReturns(Line.Text) == Wanted && (Level == 0 || Line.Level == Level)) return true;
   }
   return false;
 }
 
-std::string DebugRecorder::Dump() const {
+std::string PlatformTest::DebugDump() const {
   std::string All;
   char Level[24];
-  for (const Message &Line : mMessages) {
+  for (const sim::DebugRecord &Line : Messages()) {
     snprintf(Level, sizeof(Level), "[%08llX] ", static_cast<unsigned long long>(Line.Level));
     All += Level + Line.Text;
   }
@@ -58,7 +51,6 @@ void PlatformTest::SetUp() {
   mDebugOutputLocated = FALSE;
   mDebugMessageProtocol = nullptr;
   mDebugPort = nullptr;
-  ASSERT_NE(Platform.Protocols().InstallOnNewHandle(gEfiDebugMessageProtocolGuid, Debug.Protocol()), nullptr);
 }
 
 void PlatformTest::TearDown() {

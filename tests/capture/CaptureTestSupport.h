@@ -13,45 +13,26 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "sim/Platform.h"
-#include "uefi/Protocol/DebugMessage.h"
 
 namespace capture_test {
 
-struct Message {
-  UINTN Level;
-  std::string Text;
-};
-
-// The platform's debug-message protocol, recording every line the driver prints.
-class DebugRecorder {
- public:
-  DebugRecorder() : mProtocol{nullptr, &Write} { sRecorder = this; }
-  ~DebugRecorder() { sRecorder = nullptr; }
-  DEBUG_MESSAGE_PROTOCOL *Protocol() { return &mProtocol; }
-  const std::vector<Message> &Messages() const { return mMessages; }
-  void Clear() { mMessages.clear(); }
-  // TRUE when a line equal to Text was printed (at Level, when given).
-  bool Has(const std::string &Text, UINTN Level = 0) const;
-  // Every line, one per row, for failure output.
-  std::string Dump() const;
-
- private:
-  static EFI_STATUS EFIAPI Write(DEBUG_MESSAGE_PROTOCOL *, UINTN Level, CHAR8 *Buffer, UINTN Length);
-  static DebugRecorder *sRecorder;
-  DEBUG_MESSAGE_PROTOCOL mProtocol;
-  std::vector<Message> mMessages;
-};
-
-// One boot: the platform, the driver's table pointers bound to it, and the
-// recorder installed as the debug sink.
+// One boot: the platform, with its debug-message recorder, and the driver's
+// table pointers bound to it.
 class PlatformTest : public testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  bool Logged(const std::string &Text, UINTN Level = 0) const { return Debug.Has(Text, Level); }
+  // TRUE when a message equal to Text was printed (at Level, when not 0). Line
+  // ends compare as the format string wrote them ("\n", not "\r\n").
+  bool Logged(const std::string &Text, UINTN Level = 0) const;
+  const std::vector<sim::DebugRecord> &Messages() const {
+    return const_cast<sim::Platform &>(Platform).Recorder().Records().Debug;
+  }
+  void ClearDebug() { Platform.Recorder().Records().Debug.clear(); }
+  // Every message with its level, for failure output.
+  std::string DebugDump() const;
 
   sim::Platform Platform;
-  DebugRecorder Debug;
 };
 
 // A compiled sample table (tests/fixtures/acpi/<Name>.asl or .dsl); empty when the

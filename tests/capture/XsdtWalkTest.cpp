@@ -83,7 +83,7 @@ TEST_P(XsdtRootFaults, EndTheWalkWithoutATable) {
   EXPECT_EQ(Table, nullptr);
   EXPECT_EQ(Xsdt, nullptr);
   EXPECT_EQ(Count, 0u);
-  EXPECT_TRUE(Logged(Row.Message, DEBUG_ERROR)) << Debug.Dump();
+  EXPECT_TRUE(Logged(Row.Message, DEBUG_ERROR)) << DebugDump();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -167,7 +167,7 @@ TEST_F(XsdtWalk, WalksEveryEntryInOrderAndStopsAtTheCount) {
   EFI_ACPI_DESCRIPTION_HEADER *Xsdt = nullptr;
   UINT32 Count = 0;
   ASSERT_EQ(GetFirstAcpiTable(&Table, &Xsdt, &Count), EFI_SUCCESS);
-  EXPECT_TRUE(Logged("GetFirstAcpiTable - XSDT Entries - 0x00000003\n", DEBUG_INFO)) << Debug.Dump();
+  EXPECT_TRUE(Logged("GetFirstAcpiTable - XSDT Entries - 0x00000003\n", DEBUG_INFO)) << DebugDump();
 
   UINT32 Index = 1;
   ASSERT_EQ(GetNextAcpiTable(&Index, Xsdt, &Table), EFI_SUCCESS);
@@ -194,7 +194,7 @@ TEST_F(XsdtWalk, DebugDumpOfAOneEntryXsdtIsTheFirstCallAlone) {
   AcpiRoot Root(1);
   Publish(Root);
   DebugDumpAllTables();
-  ASSERT_EQ(Debug.Messages().size(), 2u) << Debug.Dump();
+  ASSERT_EQ(Messages().size(), 2u) << DebugDump();
   EXPECT_TRUE(Logged("GetFirstAcpiTable - XSDT Entries - 0x00000001\n"));
 }
 
@@ -202,7 +202,7 @@ TEST_F(XsdtWalk, DebugDumpVisitsEveryFurtherEntry) {
   AcpiRoot Root(3);
   Publish(Root);
   DebugDumpAllTables();
-  EXPECT_TRUE(Logged("GetNextAcpiTable - *EntryIndex - 0x00000001\n")) << Debug.Dump();
+  EXPECT_TRUE(Logged("GetNextAcpiTable - *EntryIndex - 0x00000001\n")) << DebugDump();
   EXPECT_TRUE(Logged("GetNextAcpiTable - *EntryIndex - 0x00000002\n"));
   EXPECT_FALSE(Logged("GetNextAcpiTable - *EntryIndex - 0x00000003\n"));
 }
@@ -210,7 +210,7 @@ TEST_F(XsdtWalk, DebugDumpVisitsEveryFurtherEntry) {
 TEST_F(XsdtWalk, DebugDumpReportsAMissingRoot) {
   DebugDumpAllTables();
   EXPECT_TRUE(Logged("DebugDumpAllTables - Could not get ACPI tables from XSDT Not Found\n", DEBUG_ERROR))
-      << Debug.Dump();
+      << DebugDump();
 }
 
 // --- NVS hex dump ----------------------------------------------------------------
@@ -233,11 +233,11 @@ TEST_F(XsdtWalk, HexDumpOfSeventeenBytesIsTwoTitledLines) {
   std::vector<UINT8> Data(17);
   for (size_t Index = 0; Index < Data.size(); Index++) Data[Index] = static_cast<UINT8>(0x30 + Index * 9);
   DumpNvsHex("[Saved NVS]", Data.data(), Data.size());
-  ASSERT_EQ(Debug.Messages().size(), 4u) << Debug.Dump();
-  EXPECT_EQ(Debug.Messages()[0].Text, "[Saved NVS]");
+  ASSERT_EQ(Messages().size(), 4u) << DebugDump();
+  EXPECT_EQ(Messages()[0].Text, "[Saved NVS]");
   EXPECT_TRUE(Logged(HexLine(0, std::vector<UINT8>(Data.begin(), Data.begin() + 16)), DEBUG_INFO))
-      << Debug.Dump();
-  EXPECT_EQ(Debug.Messages()[2].Text, "[Saved NVS]");
+      << DebugDump();
+  EXPECT_EQ(Messages()[2].Text, "[Saved NVS]");
   EXPECT_TRUE(Logged(HexLine(16, {Data[16]}), DEBUG_INFO));
 }
 
@@ -245,10 +245,10 @@ TEST_F(XsdtWalk, HexDumpShowsPrintableBytesAsThemselves) {
   const std::vector<UINT8> Data(16, 0x41);
   DumpNvsHex("[Patched NVS]", Data.data(), Data.size());
   EXPECT_TRUE(Logged("00000000: 41 41 41 41 41 41 41 41-41 41 41 41 41 41 41 41  *AAAAAAAAAAAAAAAA*\r\n"))
-      << Debug.Dump();
-  Debug.Clear();
+      << DebugDump();
+  ClearDebug();
   DumpNvsHex("[Patched NVS]", Data.data(), 0);
-  EXPECT_TRUE(Debug.Messages().empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 }  // namespace
