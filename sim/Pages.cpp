@@ -101,6 +101,15 @@ EFI_STATUS PageAllocator::Allocate(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE Memor
   return EFI_SUCCESS;
 }
 
+EFI_PHYSICAL_ADDRESS PageAllocator::AllocateForPlatform(EFI_MEMORY_TYPE MemoryType, UINTN Pages) {
+  VOID *Mapped = MapBelow(0xFFFFFFFFull, EFI_PAGES_TO_SIZE(Pages));
+  if (Mapped == nullptr) return 0;
+  std::memset(Mapped, 0, EFI_PAGES_TO_SIZE(Pages));
+  auto Address = reinterpret_cast<EFI_PHYSICAL_ADDRESS>(Mapped);
+  mLive[Address] = PageAllocation{Pages, MemoryType, AllocateMaxAddress};
+  return Address;
+}
+
 // Only whole allocations are freed here (a real core also splits ranges; no
 // code of this project frees part of an allocation).
 EFI_STATUS PageAllocator::Free(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {

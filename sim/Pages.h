@@ -28,6 +28,9 @@ class PageAllocator {
   EFI_STATUS Allocate(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                       EFI_PHYSICAL_ADDRESS *Memory);
   EFI_STATUS Free(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
+  // Pages below 4 GiB for the platform's own structures (ACPI tables, ...):
+  // not counted and never hit by injected failures. 0 when none are left.
+  EFI_PHYSICAL_ADDRESS AllocateForPlatform(EFI_MEMORY_TYPE MemoryType, UINTN Pages);
 
   // The Nth AllocatePages call from now fails with EFI_OUT_OF_RESOURCES (0: off).
   void FailAllocation(UINT64 Nth) { mFailAt = Nth; }

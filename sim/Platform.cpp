@@ -90,7 +90,8 @@ Platform::Platform(const PlatformOptions &Options)
       mPages(*this),
       mPolicy(*this),
       mVariables(*this),
-      mRecorders(*this) {
+      mRecorders(*this),
+      mAcpi(*this) {
   gCurrentPlatform = this;
   BuildTables();
   PublishHobList(HobListBuilder());
@@ -100,6 +101,7 @@ Platform::Platform(const PlatformOptions &Options)
   if (mOptions.InstallDebugPort) mRecorders.InstallDebugPort();
   if (mOptions.InstallStatusCode) mRecorders.InstallStatusCode();
   if (mOptions.InstallFailureNotify) mRecorders.InstallFailureNotify();
+  if (mOptions.InstallAcpiTableProtocol) mAcpi.InstallProtocol();
 }
 
 Platform::~Platform() {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/AcpiTables.h"
 #include "sim/Events.h"
 #include "sim/HobList.h"
 #include "sim/Pages.h"
@@ -53,6 +54,8 @@ struct PlatformOptions {
   bool InstallDebugPort = false;
   bool InstallStatusCode = true;
   bool InstallFailureNotify = true;
+  // The ACPI Table protocol (RSDP and XSDT appear with the first table).
+  bool InstallAcpiTableProtocol = true;
 };
 
 // Thrown by ResetSystem inside Platform::RunBoot to end the boot there. Not a
@@ -88,6 +91,7 @@ class Platform {
   VariableStore &Variables() { return mVariables; }
   VariablePolicyEngine &Policy() { return mPolicy; }
   Recorders &Recorder() { return mRecorders; }
+  AcpiTables &Acpi() { return mAcpi; }
   // The recorders' records with the faults so far, ready to Serialize().
   BootRecords Snapshot() const;
 
@@ -164,6 +168,7 @@ class Platform {
   VariablePolicyEngine mPolicy;
   VariableStore mVariables;  // after mPolicy: the store consults it
   Recorders mRecorders;
+  AcpiTables mAcpi;
   std::function<void(const ResetRecord &)> mResetHandler;
   int mRunBootDepth = 0;    // RunBoot calls in progress
   bool mEndOfDxe = false;   // EndOfDxe has been signalled
