@@ -276,3 +276,10 @@ EFI_STATUS CloseBlobStream(BLOB_HANDLE Handle) {
   DebugPrint(DEBUG_ERROR, "%a - Blob handle of %d is invalid\n", __func__, Handle);
   return EFI_INVALID_PARAMETER;
 }
+
+VOID DiscardWriteBlobStream() {
+  if (mWriteBlobStreamPointer == nullptr) return;
+  FreePool(mWriteBlobStreamPointer);
+  BlobResetWriteStream();
+  DebugPrint(DEBUG_INFO, "%a - Write blob stream was discarded\n", __func__);
+}

@@ -78,4 +78,9 @@ EFI_STATUS SaveBlob(BLOB_HANDLE Handle, const VOID *BlobPointer, UINT32 BlobLeng
 // and a failed flush leaves it open and unchanged so the close can be retried.
 EFI_STATUS CloseBlobStream(BLOB_HANDLE Handle);
 
+// Releases the write stream without storing it, for a caller that gives up after
+// a failed close (nobody retries the flush in that boot). Nothing to do when the
+// write stream is closed.
+VOID DiscardWriteBlobStream();
+
 #endif  // ZEPHRIN_ACPI_DXE_BLOB_BLOB_STREAM_H_

@@ -370,6 +370,16 @@ TEST_P(BlobCacheSetFailureTest, StoredVariableUntouchedAndCloseCanBeRetried) {
   EXPECT_EQ(mWriteBlobHandle, BLOB_HANDLE_WRITE);
   EXPECT_EQ(WriteStreamBytes(), Stream);
   EXPECT_EQ(Platform().Pool().OutstandingCount(), 1u);  // the write cache, no compression buffer
+
+  // A caller that gives up releases the stream without storing it.
+  DiscardWriteBlobStream();
+  EXPECT_EQ(mWriteBlobHandle, BLOB_HANDLE_NONE);
+  EXPECT_EQ(mWriteBlobStreamMaxOffset, 0u);
+  EXPECT_EQ(Platform().Pool().OutstandingCount(), 0u);
+  EXPECT_EQ(Stored()->Data, Old);
+  DiscardWriteBlobStream();  // closed: nothing to do
+  BLOB_HANDLE Write = 0;
+  EXPECT_EQ(OpenBlobStream(&Write, BlobAccessWrite), EFI_SUCCESS);
 }
 
 INSTANTIATE_TEST_SUITE_P(
