@@ -411,6 +411,17 @@ TEST_F(BlobCacheTest, StreamsThatCannotBeStoredAreRefused) {
   EXPECT_EQ(CloseBlobStream(Read), EFI_SUCCESS);
 }
 
+TEST_F(BlobCacheTest, VariableOfExactlyTheMaximumSizeIsAccepted) {
+  const Bytes Stream = MakeTypicalStream(MakeFadt(), MakeFacs());
+  Bytes Padded = CompressStream(Stream);
+  Padded.resize(MAX_CACHE_SIZE, 0);  // bytes after the bit stream are ignored
+  PutCache(Padded);
+  BLOB_HANDLE Read = 0;
+  ASSERT_EQ(OpenBlobStream(&Read, BlobAccessRead), EFI_SUCCESS);
+  EXPECT_EQ(ReadStream(), Stream);
+  EXPECT_TRUE(Logged(DEBUG_INFO, "FillCache - read 0x40000 bytes from AcpiDataCache variable (compressed).\n"));
+}
+
 TEST_F(BlobCacheTest, MissingRuntimeServicesAreReported) {
   gRT = nullptr;
   EXPECT_EQ(FillCache(), EFI_INVALID_PARAMETER);
