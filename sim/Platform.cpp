@@ -91,7 +91,8 @@ Platform::Platform(const PlatformOptions &Options)
       mPolicy(*this),
       mVariables(*this),
       mRecorders(*this),
-      mAcpi(*this) {
+      mAcpi(*this),
+      mVolumes(*this) {
   gCurrentPlatform = this;
   BuildTables();
   PublishHobList(HobListBuilder());

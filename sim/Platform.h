@@ -21,6 +21,7 @@
 
 #include "sim/AcpiTables.h"
 #include "sim/Events.h"
+#include "sim/FirmwareVolumes.h"
 #include "sim/HobList.h"
 #include "sim/Pages.h"
 #include "sim/Pool.h"
@@ -92,6 +93,7 @@ class Platform {
   VariablePolicyEngine &Policy() { return mPolicy; }
   Recorders &Recorder() { return mRecorders; }
   AcpiTables &Acpi() { return mAcpi; }
+  FirmwareVolumes &Volumes() { return mVolumes; }
   // The recorders' records with the faults so far, ready to Serialize().
   BootRecords Snapshot() const;
 
@@ -169,6 +171,7 @@ class Platform {
   VariableStore mVariables;  // after mPolicy: the store consults it
   Recorders mRecorders;
   AcpiTables mAcpi;
+  FirmwareVolumes mVolumes;
   std::function<void(const ResetRecord &)> mResetHandler;
   int mRunBootDepth = 0;    // RunBoot calls in progress
   bool mEndOfDxe = false;   // EndOfDxe has been signalled
