@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/Recorders.h"
 #include "uefi/Acpi.h"
 #include "uefi/Protocol/DebugMessage.h"
 #include "uefi/Protocol/DebugPort.h"
@@ -37,25 +38,6 @@ void BlobPlatformTest::Boot(const sim::PlatformOptions &Options) {
   mDebugOutputLocated = FALSE;
   mDebugMessageProtocol = nullptr;
   mDebugPort = nullptr;
-  InstallRecorder();
-}
-
-EFI_STATUS EFIAPI BlobPlatformTest::RecordMessage(DEBUG_MESSAGE_PROTOCOL *This, UINTN Level, CHAR8 *Buffer,
-                                                  UINTN Length) {
-  auto *Self = reinterpret_cast<Recorder *>(This);
-  // The formatter turns each "\n" of a format into "\r\n"; tests compare with
-  // the format's own text.
-  std::string Text(Buffer, Length);
-  for (size_t At = Text.find("\r\n"); At != std::string::npos; At = Text.find("\r\n", At)) Text.erase(At, 1);
-  Self->Owner->mMessages.push_back({Level, Text});
-  return EFI_SUCCESS;
-}
-
-void BlobPlatformTest::InstallRecorder() {
-  mRecorder = {{nullptr, &RecordMessage}, this};
-  EFI_HANDLE Handle = nullptr;
-  EFI_GUID Guid = gEfiDebugMessageProtocolGuid;
-  ASSERT_EQ(gBS->InstallProtocolInterface(&Handle, &Guid, EFI_NATIVE_INTERFACE, &mRecorder), EFI_SUCCESS);
 }
 
 void BlobPlatformTest::ResetStreamState(bool FreeCaches) {
@@ -67,8 +49,25 @@ void BlobPlatformTest::ResetStreamState(bool FreeCaches) {
   mWriteBlobStreamOffset = mWriteBlobStreamMaxOffset = 0;
 }
 
+std::vector<LoggedMessage> BlobPlatformTest::Messages() const {
+  std::vector<LoggedMessage> Result;
+  for (const sim::DebugRecord &Record : mPlatform->Recorder().Records().Debug) {
+    // The formatter turns each "\n" of a format into "\r\n"; tests compare with
+    // the format's own text.
+    std::string Text = Record.Text;
+    for (size_t At = Text.find("\r\n"); At != std::string::npos; At = Text.find("\r\n", At))
+      Text.erase(At, 1);
+    Result.push_back({Record.Level, Text});
+  }
+  return Result;
+}
+
+void BlobPlatformTest::ClearMessages() {
+  mPlatform->Recorder().Records().Debug.clear();
+}
+
 bool BlobPlatformTest::Logged(UINTN Level, const std::string &Text) const {
-  for (const LoggedMessage &Message : mMessages) {
+  for (const LoggedMessage &Message : Messages()) {
     if (Message.Level == Level && Message.Text == Text) return true;
   }
   return false;

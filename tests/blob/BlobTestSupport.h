@@ -1,7 +1,7 @@
 // Shared fixture and stream builders of the blob storage tests. Each test runs on
-// a fresh simulated platform with the driver's tables bound to it, a recorder of
-// every debug message, and the stream state reset, so tests also pass when the
-// whole program runs in one process.
+// a fresh simulated platform with the driver's tables bound to it (its recorder
+// keeps every debug message) and the stream state reset, so tests also pass when
+// the whole program runs in one process.
 #ifndef ZEPHRIN_TESTS_BLOB_BLOB_TEST_SUPPORT_H_
 #define ZEPHRIN_TESTS_BLOB_BLOB_TEST_SUPPORT_H_
 
@@ -14,7 +14,6 @@
 #include "acpi_dxe/blob/BlobStream.h"
 #include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "sim/Platform.h"
-#include "uefi/Protocol/DebugMessage.h"
 
 namespace blobtest {
 
@@ -37,8 +36,8 @@ class BlobPlatformTest : public ::testing::Test {
   // True when a message with exactly this text was logged at this level.
   bool Logged(UINTN Level, const std::string &Text) const;
   // Messages in order, for tests that check a sequence.
-  const std::vector<LoggedMessage> &Messages() const { return mMessages; }
-  void ClearMessages() { mMessages.clear(); }
+  std::vector<LoggedMessage> Messages() const;
+  void ClearMessages();
 
   // Opens the read stream on exactly these bytes, as if FillCache had decoded
   // them from the variable.
@@ -49,18 +48,9 @@ class BlobPlatformTest : public ::testing::Test {
   sim::Platform &Platform() { return *mPlatform; }
 
  private:
-  static EFI_STATUS EFIAPI RecordMessage(DEBUG_MESSAGE_PROTOCOL *This, UINTN Level, CHAR8 *Buffer,
-                                         UINTN Length);
-  void InstallRecorder();
   static void ResetStreamState(bool FreeCaches);
 
-  struct Recorder {
-    DEBUG_MESSAGE_PROTOCOL Protocol;  // first, so the protocol pointer is the recorder's
-    BlobPlatformTest *Owner;
-  };
-  Recorder mRecorder{};
   std::unique_ptr<sim::Platform> mPlatform;
-  std::vector<LoggedMessage> mMessages;
 };
 
 // A blob as the stream holds it: header (with fields that may be overridden by
