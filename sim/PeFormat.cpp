@@ -131,8 +131,9 @@ class PeParser {
                                   size_t{mOptionalSize}, mOut->DirectoryCount));
     }
     for (uint32_t Slot = 0; Slot < mOut->DirectoryCount; Slot++) {
-      Optional.PeekAt32(Fixed + Slot * 8, &mOut->Directories[Slot].Rva);
-      Optional.PeekAt32(Fixed + Slot * 8 + 4, &mOut->Directories[Slot].Size);
+      size_t Entry = Fixed + size_t{Slot} * 8;
+      Optional.PeekAt32(Entry, &mOut->Directories[Slot].Rva);
+      Optional.PeekAt32(Entry + 4, &mOut->Directories[Slot].Size);
     }
     return true;
   }

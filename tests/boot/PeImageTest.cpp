@@ -73,8 +73,8 @@ const RejectCase kRejectCases[] = {
      [](const File &) { return std::string("section alignment 0x1800 is not a power of two"); }},
     {"SectionTablePastHeaders", [](File *F) { Set16(F, CoffOffset(*F) + 2, 200); },
      [](const File &F) {
-       return "section table ends at " + Hex(SectionTableOffset(F) + 200 * 40) + ", past SizeOfHeaders " +
-              Hex(Get32(F, OptionalOffset(F) + 60));
+       return "section table ends at " + Hex(SectionTableOffset(F) + size_t{200} * 40) +
+              ", past SizeOfHeaders " + Hex(Get32(F, OptionalOffset(F) + 60));
      }},
     {"EntryPointOutsideImage", [](File *F) { Set32(F, EntryPointOffset(*F), 0x100000); },
      [](const File &F) {

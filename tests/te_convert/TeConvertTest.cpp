@@ -81,7 +81,7 @@ TEST(TeConvert, SectionTableAndDataSitWhereATeReaderLooks) {
   TeView View(Te);
   for (unsigned Index = 0; Index < SectionCount(Pe); Index++) {
     size_t PeHeader = SectionHeaderOffset(Pe, Index);
-    size_t TeHeader = kTeHeaderSize + Index * 40u;
+    size_t TeHeader = kTeHeaderSize + size_t{Index} * 40;
     EXPECT_TRUE(std::equal(Pe.begin() + PeHeader, Pe.begin() + PeHeader + 40, Te.begin() + TeHeader))
         << "section header " << Index;
     uint32_t RawOffset = Get32(Pe, PeHeader + 20);
