@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include "sim/Platform.h"
+#include "uefi/Protocol/DevicePath.h"
+
 namespace sim {
 namespace {
 
@@ -62,7 +65,7 @@ std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
 
 }  // namespace
 
-std::vector<UINT8> BuildFfsSection(const FfsSection &Section) {
+std::vector<UINT8> BuildFfsSection(const FvSection &Section) {
   std::vector<UINT8> Bytes(sizeof(EFI_COMMON_SECTION_HEADER) + Section.Data.size());
   Put24(Bytes.data(), Bytes.size());
   Bytes[3] = Section.Type;
@@ -70,9 +73,9 @@ std::vector<UINT8> BuildFfsSection(const FfsSection &Section) {
   return Bytes;
 }
 
-std::vector<UINT8> BuildFfsFile(const FfsFile &File, bool ErasePolarityOne) {
+std::vector<UINT8> BuildFfsFile(const FvFile &File, bool ErasePolarityOne) {
   std::vector<UINT8> Body;
-  for (const FfsSection &Section : File.Sections) {
+  for (const FvSection &Section : File.Sections) {
     // Sections start 4-byte aligned from the file header, which itself is 8-aligned.
     Body.resize(AlignUp(sizeof(EFI_FFS_FILE_HEADER) + Body.size(), 4) - sizeof(EFI_FFS_FILE_HEADER), 0);
     std::vector<UINT8> Bytes = BuildFfsSection(Section);
@@ -91,14 +94,14 @@ FvImageBuilder &FvImageBuilder::SetErasePolarityOne(bool One) {
   return *this;
 }
 
-FvImageBuilder &FvImageBuilder::AddFile(const FfsFile &File) {
+FvImageBuilder &FvImageBuilder::AddFile(const FvFile &File) {
   mFiles.push_back(File);
   return *this;
 }
 
 FvImageBuilder &FvImageBuilder::AddRawFile(const EFI_GUID &Name, const std::vector<UINT8> &Data,
                                            EFI_FV_FILETYPE Type) {
-  FfsFile File;
+  FvFile File{};
   File.Name = Name;
   File.Type = Type;
   File.Sections.push_back({EFI_SECTION_RAW, Data});
@@ -120,7 +123,7 @@ std::vector<UINT8> FvImageBuilder::Build() const {
     ExtHeaderOffset = static_cast<UINT16>(AlignUp(Image.size(), 8) + sizeof(EFI_FFS_FILE_HEADER));
     Append(BuildFileFromBody(kPadFileName, EFI_FV_FILETYPE_FFS_PAD, Body, mErasePolarityOne));
   }
-  for (const FfsFile &File : mFiles) Append(BuildFfsFile(File, mErasePolarityOne));
+  for (const FvFile &File : mFiles) Append(BuildFfsFile(File, mErasePolarityOne));
   Image.resize(AlignUp(Image.size(), kBlockSize), Erased);
 
   EFI_FIRMWARE_VOLUME_HEADER Header{};
@@ -229,6 +232,43 @@ std::vector<FvSectionView> FvImageReader::Sections(const FvFileView &File) const
     Offset += Size;
   }
   return Found;
+}
+
+FirmwareVolume *AddFvImage(Platform &Owner, const std::vector<UINT8> &Image, std::string *Error) {
+  FvImageReader Reader(Image);
+  if (!Reader.Parse()) {
+    *Error = Reader.Error();
+    return nullptr;
+  }
+  if (!Reader.FvName()) {
+    *Error = "the volume has no FV name";
+    return nullptr;
+  }
+  std::vector<FvFile> Files;
+  for (const FvFileView &View : Reader.Files()) {
+    FvFile File{View.Name, View.Type, {}};
+    for (const FvSectionView &Section : Reader.Sections(View)) {
+      const UINT8 *Data = Image.data() + Section.DataOffset;
+      File.Sections.push_back(FvSection{Section.Type, std::vector<UINT8>(Data, Data + Section.DataSize)});
+    }
+    Files.push_back(std::move(File));
+  }
+  FirmwareVolume *Volume = Owner.Volumes().Add(*Reader.FvName(), std::move(Files));
+  if (Volume == nullptr) *Error = "the platform refused the volume";
+  return Volume;
+}
+
+std::vector<UINT8> BuildFvDevicePath(const EFI_GUID &FvName) {
+  MEDIA_FW_VOL_DEVICE_PATH Node{};
+  Node.Header.Type = MEDIA_DEVICE_PATH;
+  Node.Header.SubType = MEDIA_PIWG_FW_VOL_DP;
+  Node.Header.Length[0] = sizeof(Node);
+  Node.FvName = FvName;
+  std::vector<UINT8> Path(sizeof(Node) + sizeof(EFI_DEVICE_PATH_PROTOCOL));
+  std::memcpy(Path.data(), &Node, sizeof(Node));
+  const UINT8 End[4] = {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, 4, 0};
+  std::memcpy(Path.data() + sizeof(Node), End, sizeof(End));
+  return Path;
 }
 
 }  // namespace sim

@@ -2,7 +2,8 @@
 // volume header with block map and checksum, an extended header that names the
 // volume (placed in a pad file, as volume generators do), FFS files 8-byte aligned
 // with header checksum and state bits, sections 4-byte aligned inside each file.
-// Host code, used by the simulated FV2 protocol, by tests and by tools.
+// Host code for tests and tools; AddFvImage loads an image into the platform's
+// firmware volumes (sim/FirmwareVolumes.h), which serve it through FV2.
 #ifndef ZEPHRIN_SIM_FV_IMAGE_H_
 #define ZEPHRIN_SIM_FV_IMAGE_H_
 
@@ -11,33 +12,25 @@
 #include <string>
 #include <vector>
 
+#include "sim/FirmwareVolumes.h"
 #include "uefi/PiFirmwareFile.h"
 #include "uefi/PiFirmwareVolume.h"
 
 namespace sim {
 
-struct FfsSection {
-  EFI_SECTION_TYPE Type = EFI_SECTION_RAW;
-  std::vector<UINT8> Data;  // the section's body, behind its 4-byte header
-};
-
-struct FfsFile {
-  EFI_GUID Name{};
-  EFI_FV_FILETYPE Type = EFI_FV_FILETYPE_FREEFORM;
-  std::vector<FfsSection> Sections;
-};
+class Platform;
 
 // One section as bytes: its header and body.
-std::vector<UINT8> BuildFfsSection(const FfsSection &Section);
+std::vector<UINT8> BuildFfsSection(const FvSection &Section);
 // One FFS file as bytes (header with checksums and state for the given polarity).
-std::vector<UINT8> BuildFfsFile(const FfsFile &File, bool ErasePolarityOne = true);
+std::vector<UINT8> BuildFfsFile(const FvFile &File, bool ErasePolarityOne = true);
 
 class FvImageBuilder {
  public:
   // The FV name GUID, carried in the extended header; without it the volume has none.
   FvImageBuilder &SetFvName(const EFI_GUID &Name);
   FvImageBuilder &SetErasePolarityOne(bool One);
-  FvImageBuilder &AddFile(const FfsFile &File);
+  FvImageBuilder &AddFile(const FvFile &File);
   // Convenience: a freeform file with one RAW section holding Data.
   FvImageBuilder &AddRawFile(const EFI_GUID &Name, const std::vector<UINT8> &Data,
                              EFI_FV_FILETYPE Type = EFI_FV_FILETYPE_FREEFORM);
@@ -48,7 +41,7 @@ class FvImageBuilder {
  private:
   std::optional<EFI_GUID> mFvName;
   bool mErasePolarityOne = true;
-  std::vector<FfsFile> mFiles;
+  std::vector<FvFile> mFiles;
 };
 
 // A file as found in an image: where it lies and what its header says.
@@ -93,6 +86,14 @@ class FvImageReader {
   size_t mFvLength = 0;  // bytes of the image that belong to the volume
   std::vector<FvFileView> mFiles;
 };
+
+// Loads a volume image into the platform's firmware volumes: its files with their
+// sections, under the image's FV name. nullptr, with *Error saying why, when the
+// image is not a volume, has no FV name, or the volume cannot be installed.
+FirmwareVolume *AddFvImage(Platform &Owner, const std::vector<UINT8> &Image, std::string *Error);
+
+// A device path of one PIWG firmware-volume node and the end node.
+std::vector<UINT8> BuildFvDevicePath(const EFI_GUID &FvName);
 
 }  // namespace sim
 

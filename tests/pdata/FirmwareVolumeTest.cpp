@@ -127,34 +127,15 @@ INSTANTIATE_TEST_SUITE_P(
                                     "bad file header checksum"}),
     [](const testing::TestParamInfo<BrokenVolumeRow> &Info) { return std::string(Info.param.Name); });
 
-// ---- The FV2 protocol ------------------------------------------------------------
+// ---- Loading an image into the platform -----------------------------------------
 
-class Fv2Protocol : public PdataTest {};
+class FvImageInPlatform : public PdataTest {};
 
-TEST_F(Fv2Protocol, GetNextFileFiltersByTypeAndKeepsItsPlaceInTheKey) {
-  sim::FirmwareVolume &Fv = AddVolume(SampleVolume());
-  EFI_FIRMWARE_VOLUME2_PROTOCOL *Protocol = Fv.Protocol();
-  std::vector<UINT8> Key(Protocol->KeySize, 0);
-  EFI_FV_FILETYPE Type = EFI_FV_FILETYPE_ALL;
-  EFI_GUID Name{};
-  EFI_FV_FILE_ATTRIBUTES Attributes = 0;
-  UINTN Size = 0;
-  ASSERT_EQ(Protocol->GetNextFile(Protocol, Key.data(), &Type, &Name, &Attributes, &Size), EFI_SUCCESS);
-  EXPECT_TRUE(sim::SameGuid(Name, kFileA));
-  EXPECT_EQ(Type, EFI_FV_FILETYPE_FREEFORM);
-  Type = EFI_FV_FILETYPE_FREEFORM;
-  EXPECT_EQ(Protocol->GetNextFile(Protocol, Key.data(), &Type, &Name, &Attributes, &Size), EFI_NOT_FOUND)
-      << "the only other file is of type RAW";
-  std::fill(Key.begin(), Key.end(), 0);
-  Type = EFI_FV_FILETYPE_RAW;
-  ASSERT_EQ(Protocol->GetNextFile(Protocol, Key.data(), &Type, &Name, &Attributes, &Size), EFI_SUCCESS);
-  EXPECT_TRUE(sim::SameGuid(Name, kFileB));
-  EXPECT_EQ(Size, 4u + 17);
-}
-
-TEST_F(Fv2Protocol, ReadSectionReturnsEachInstanceInAPoolBuffer) {
-  sim::FirmwareVolume &Fv = AddVolume(SampleVolume());
-  EFI_FIRMWARE_VOLUME2_PROTOCOL *Protocol = Fv.Protocol();
+TEST_F(FvImageInPlatform, FilesAndSectionsAreServedThroughFv2) {
+  sim::FirmwareVolume *Volume = AddVolume(SampleVolume());
+  ASSERT_NE(Volume, nullptr);
+  EXPECT_TRUE(sim::SameGuid(Volume->FvName, gProductDataPrimaryFvGuid));
+  EFI_FIRMWARE_VOLUME2_PROTOCOL *Protocol = &Volume->Protocol;
   UINT32 Authentication = 0;
   for (UINTN Instance = 0; Instance < 2; Instance++) {
     VOID *Buffer = nullptr;
@@ -162,38 +143,17 @@ TEST_F(Fv2Protocol, ReadSectionReturnsEachInstanceInAPoolBuffer) {
     ASSERT_EQ(
         Protocol->ReadSection(Protocol, &kFileA, EFI_SECTION_RAW, Instance, &Buffer, &Size, &Authentication),
         EFI_SUCCESS);
-    EXPECT_TRUE(Platform.Pool().IsLive(Buffer));
     std::vector<UINT8> Got(static_cast<UINT8 *>(Buffer), static_cast<UINT8 *>(Buffer) + Size);
     EXPECT_EQ(Got, Instance == 0 ? Pattern(101, 1) : Pattern(33, 9));
     FreePool(Buffer);
   }
-  VOID *Buffer = nullptr;
-  UINTN Size = 0;
-  EXPECT_EQ(Protocol->ReadSection(Protocol, &kFileA, EFI_SECTION_RAW, 2, &Buffer, &Size, &Authentication),
-            EFI_NOT_FOUND);
-  EXPECT_EQ(Protocol->ReadSection(Protocol, &gProductDataExcludedFile1Guid, EFI_SECTION_RAW, 0, &Buffer,
-                                  &Size, &Authentication),
-            EFI_NOT_FOUND);
-  UINT8 Small[8] = {};
-  Buffer = Small;
-  Size = sizeof(Small);
-  EXPECT_EQ(Protocol->ReadSection(Protocol, &kFileB, EFI_SECTION_RAW, 0, &Buffer, &Size, &Authentication),
-            EFI_WARN_BUFFER_TOO_SMALL);
-  EXPECT_EQ(Size, 17u);
-  const std::vector<UINT8> Whole = Pattern(17, 3);
-  EXPECT_EQ(std::vector<UINT8>(Small, Small + 8), std::vector<UINT8>(Whole.begin(), Whole.begin() + 8));
 }
 
-TEST_F(Fv2Protocol, InjectedPoolFailureReachesTheCaller) {
-  sim::FirmwareVolume &Fv = AddVolume(SampleVolume());
-  EFI_FIRMWARE_VOLUME2_PROTOCOL *Protocol = Fv.Protocol();
-  VOID *Buffer = nullptr;
-  UINTN Size = 0;
-  UINT32 Authentication = 0;
-  Platform.Pool().FailAllocation(1);
-  EXPECT_EQ(Protocol->ReadSection(Protocol, &kFileA, EFI_SECTION_RAW, 0, &Buffer, &Size, &Authentication),
-            EFI_OUT_OF_RESOURCES);
-  EXPECT_EQ(Buffer, nullptr);
+TEST_F(FvImageInPlatform, ImageWithoutFvNameIsRefused) {
+  std::string Error;
+  EXPECT_EQ(sim::AddFvImage(Platform, sim::FvImageBuilder().AddRawFile(kFileA, {1}).Build(), &Error),
+            nullptr);
+  EXPECT_EQ(Error, "the volume has no FV name");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "uefi/Protocol/DevicePath.h"
 
 namespace pdata_test {
 namespace {
@@ -50,19 +51,33 @@ void PdataTest::PublishHobs(const std::vector<std::pair<EFI_GUID, std::vector<UI
   Platform.PublishHobList(Builder);
 }
 
-sim::FirmwareVolume &PdataTest::AddVolume(const std::vector<UINT8> &Image) {
-  Volumes.push_back(std::make_unique<sim::FirmwareVolume>(Image));
-  EXPECT_TRUE(Volumes.back()->Valid()) << Volumes.back()->Reader().Error();
-  EXPECT_NE(Volumes.back()->Install(Platform), nullptr);
-  return *Volumes.back();
+sim::FirmwareVolume *PdataTest::AddVolume(const std::vector<UINT8> &Image) {
+  std::string Error;
+  sim::FirmwareVolume *Volume = sim::AddFvImage(Platform, Image, &Error);
+  EXPECT_NE(Volume, nullptr) << Error;
+  return Volume;
 }
 
-sim::FirmwareVolume &PdataTest::AddVolumeNamed(const EFI_GUID &FvName,
-                                               const std::vector<sim::FfsFile> &Files) {
+sim::FirmwareVolume *PdataTest::AddVolumeNamed(const EFI_GUID &FvName,
+                                               const std::vector<sim::FvFile> &Files) {
   sim::FvImageBuilder Builder;
   Builder.SetFvName(FvName);
-  for (const sim::FfsFile &File : Files) Builder.AddFile(File);
+  for (const sim::FvFile &File : Files) Builder.AddFile(File);
   return AddVolume(Builder.Build());
+}
+
+void PdataTest::SetDevicePath(sim::FirmwareVolume *Volume, std::vector<UINT8> Bytes) {
+  VOID *Current = nullptr;
+  ASSERT_EQ(Platform.Protocols().Handle(Volume->Handle, &gEfiDevicePathProtocolGuid, &Current), EFI_SUCCESS);
+  if (Bytes.empty()) {
+    ASSERT_EQ(Platform.Protocols().Uninstall(Volume->Handle, &gEfiDevicePathProtocolGuid, Current),
+              EFI_SUCCESS);
+    return;
+  }
+  DevicePaths.push_back(std::make_unique<std::vector<UINT8>>(std::move(Bytes)));
+  ASSERT_EQ(Platform.Protocols().Reinstall(Volume->Handle, &gEfiDevicePathProtocolGuid, Current,
+                                           DevicePaths.back()->data()),
+            EFI_SUCCESS);
 }
 
 std::vector<UINT8> Bytes(size_t Count, UINT8 Value) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/FirmwareVolume.h"
+#include "sim/FvImage.h"
 #include "sim/Platform.h"
 #include "sim/ProductDataImage.h"
 
@@ -42,14 +42,18 @@ class PdataTest : public testing::Test {
   bool Logged(const std::string &Text, UINTN Level = 0) const { return Debug.Count(Text, Level) != 0; }
   // Publishes a HOB list of these GUID HOBs (in order) after the PHIT.
   void PublishHobs(const std::vector<std::pair<EFI_GUID, std::vector<UINT8>>> &Hobs);
-  // Installs a volume built from Image under the given FV name; returns it.
-  sim::FirmwareVolume &AddVolume(const std::vector<UINT8> &Image);
-  sim::FirmwareVolume &AddVolumeNamed(const EFI_GUID &FvName, const std::vector<sim::FfsFile> &Files);
+  // Loads a PI volume image into the platform (the image names the volume).
+  sim::FirmwareVolume *AddVolume(const std::vector<UINT8> &Image);
+  // The same for a volume image built from Files under FvName.
+  sim::FirmwareVolume *AddVolumeNamed(const EFI_GUID &FvName, const std::vector<sim::FvFile> &Files);
+  // Replaces a volume's device path with Bytes (kept alive by the fixture);
+  // empty Bytes removes the device path.
+  void SetDevicePath(sim::FirmwareVolume *Volume, std::vector<UINT8> Bytes);
 
   size_t Kept = 0;  // pool buffers the code under test keeps on purpose
   sim::Platform Platform;
   DebugLog Debug{Platform};
-  std::vector<std::unique_ptr<sim::FirmwareVolume>> Volumes;
+  std::vector<std::unique_ptr<std::vector<UINT8>>> DevicePaths;
 };
 
 // Byte helpers for negative cases.

@@ -11,7 +11,7 @@
 namespace pdata_test {
 namespace {
 
-using sim::FfsFile;
+using sim::FvFile;
 using sim::ProductDataItem;
 
 constexpr EFI_GUID kFileA = {0xA0000001, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -24,8 +24,8 @@ std::pair<EFI_GUID, std::vector<UINT8>> InfoHob(const std::vector<UINT32> &DataI
 std::pair<EFI_GUID, std::vector<UINT8>> DataHob(const std::vector<ProductDataItem> &Items) {
   return {gProductDataHobGuid, sim::BuildProductDataContainer(Items)};
 }
-FfsFile RawFile(const EFI_GUID &Name, const std::vector<UINT8> &Data) {
-  return FfsFile{Name, EFI_FV_FILETYPE_FREEFORM, {{EFI_SECTION_RAW, Data}}};
+FvFile RawFile(const EFI_GUID &Name, const std::vector<UINT8> &Data) {
+  return FvFile{Name, EFI_FV_FILETYPE_FREEFORM, {{EFI_SECTION_RAW, Data}}};
 }
 
 class ProductDataLookup : public PdataTest {
@@ -41,11 +41,11 @@ class ProductDataLookup : public PdataTest {
 
 TEST_F(ProductDataLookup, NoInfoHobMeansNoProductDataAndNoVolumeSearch) {
   PublishHobs({DataHob({{7, 1, {0x11}}})});
-  sim::FirmwareVolume &Fv = AddVolumeNamed(gProductDataPrimaryFvGuid,
+  sim::FirmwareVolume *Fv = AddVolumeNamed(gProductDataPrimaryFvGuid,
                                            {RawFile(kFileA, sim::BuildProductDataContainer({{7, 1, {1}}}))});
   VOID *Data = nullptr;
   EXPECT_EQ(GetProductDataItem(ACPI_META_DATA_ITEM_ID, &Data, nullptr), EFI_NOT_FOUND);
-  EXPECT_EQ(Fv.GetNextFileCalls(), 0u);
+  EXPECT_EQ(Fv->ReadSectionCalls, 0u);
 }
 
 TEST_F(ProductDataLookup, SecondInfoHobWithdrawsAllProductData) {
@@ -148,11 +148,11 @@ TEST_F(ProductDataLookup, SecondaryVolumeIsSearchedAfterThePrimary) {
 
 TEST_F(ProductDataLookup, OtherVolumesAreNeverSearched) {
   PublishHobs({InfoHob({1})});
-  sim::FirmwareVolume &Other =
+  sim::FirmwareVolume *Other =
       AddVolumeNamed(kOtherFv, {RawFile(kFileA, sim::BuildProductDataContainer({{7, 1, {0x71}}}))});
   VOID *Data = nullptr;
   EXPECT_EQ(FirstByteOfItem(&Data), -1);
-  EXPECT_EQ(Other.GetNextFileCalls(), 0u);
+  EXPECT_EQ(Other->ReadSectionCalls, 0u);
 }
 
 TEST_F(ProductDataLookup, ExcludedFilesAndShortSectionsAreSkipped) {
@@ -172,7 +172,7 @@ TEST_F(ProductDataLookup, ExcludedFilesAndShortSectionsAreSkipped) {
 TEST_F(ProductDataLookup, FreeformFileWithoutRawSectionEndsTheSearch) {
   PublishHobs({InfoHob({1})});
   AddVolumeNamed(gProductDataPrimaryFvGuid,
-                 {FfsFile{kFileA, EFI_FV_FILETYPE_FREEFORM, {{EFI_SECTION_USER_INTERFACE, {'A', 0}}}},
+                 {FvFile{kFileA, EFI_FV_FILETYPE_FREEFORM, {{EFI_SECTION_USER_INTERFACE, {'A', 0}}}},
                   RawFile(kFileB, sim::BuildProductDataContainer({{7, 1, {0x71}}}))});
   VOID *Data = nullptr;
   EXPECT_EQ(FirstByteOfItem(&Data), -1);
@@ -233,10 +233,8 @@ TEST_F(ProductDataLookup, DevicePathWithAZeroLengthNodeIsPassedOver) {
   std::vector<UINT8> Path = {0x01, 1, 0, 0};
   std::vector<UINT8> FvNode = sim::BuildFvDevicePath(gProductDataPrimaryFvGuid);
   Path.insert(Path.end(), FvNode.begin(), FvNode.end());
-  sim::FvImageBuilder Builder;
-  Builder.AddRawFile(kFileA, sim::BuildProductDataContainer({{7, 1, {0x71}}}));
-  Volumes.push_back(std::make_unique<sim::FirmwareVolume>(Builder.Build()));
-  Volumes.back()->InstallWithDevicePath(Platform, Path);
+  sim::FirmwareVolume *Volume = AddVolumeNamed(gProductDataPrimaryFvGuid, {});
+  SetDevicePath(Volume, Path);
   FV_SEARCH_CONTEXT Context = {};
   InitFvSearchContext(&Context);
   EXPECT_EQ(FindProductDataVolumes(&Context), EFI_SUCCESS);
@@ -247,16 +245,14 @@ TEST_F(ProductDataLookup, VolumeNodeBehindOtherNodesIsFound) {
   std::vector<UINT8> Path = {0x01, 1, 6, 0, 0, 0};
   std::vector<UINT8> FvNode = sim::BuildFvDevicePath(gProductDataSecondaryFvGuid);
   Path.insert(Path.end(), FvNode.begin(), FvNode.end());
-  sim::FvImageBuilder Builder;
-  Volumes.push_back(std::make_unique<sim::FirmwareVolume>(Builder.Build()));
-  EFI_HANDLE Handle = Volumes.back()->InstallWithDevicePath(Platform, Path);
-  sim::FirmwareVolume &NoPath = AddVolume(sim::FvImageBuilder().Build());  // no FV name, no device path
-  (void)NoPath;
+  sim::FirmwareVolume *Volume = AddVolumeNamed(kOtherFv, {});
+  SetDevicePath(Volume, Path);
+  SetDevicePath(AddVolumeNamed(gProductDataPrimaryFvGuid, {}), {});  // a volume without a device path
   FV_SEARCH_CONTEXT Context = {};
   InitFvSearchContext(&Context);
   EXPECT_EQ(FindProductDataVolumes(&Context), EFI_SUCCESS);
   EXPECT_EQ(Context.Volumes[0].Handle, nullptr);
-  EXPECT_EQ(Context.Volumes[1].Handle, Handle);
+  EXPECT_EQ(Context.Volumes[1].Handle, Volume->Handle);
 }
 
 // ---- NextProductDataVolume ----------------------------------------------------
