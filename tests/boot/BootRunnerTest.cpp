@@ -361,6 +361,10 @@ TEST(DxeImageBoot, LoadsAndItsEntryPointRuns) {
   ASSERT_EQ(Result.End, sim::BootEnd::Normal) << Result.Describe();
   EXPECT_TRUE(Result.EntryReturned);
   EXPECT_EQ(Result.EntryStatus, EFI_SUCCESS) << Result.Describe();
+  // The image's own code ran: its first message came through the platform.
+  ASSERT_FALSE(Result.DebugLines().empty()) << Result.Describe();
+  EXPECT_EQ(Result.DebugLines()[0], "ZephrinAcpiDxe:ZephrinAcpiDxeEntryPoint() - Enter");
+  EXPECT_EQ(Result.Records.Faults, std::vector<std::string>());
 #endif
 }
 
