@@ -15,7 +15,7 @@ struct PRINT_OUTPUT {
 };
 
 // One parsed conversion: %[flags][width][.precision][l|L]type.
-struct PRINT_SPEC {
+struct PRINT_CONVERSION {
   bool LeftJustify;   // "-": pad on the right
   bool ForceSign;     // "+": signed decimal shows "+" for non-negative values
   bool BlankSign;     // " ": signed decimal shows a blank for non-negative values
@@ -105,16 +105,16 @@ VOID PrintRepeat(PRINT_OUTPUT *Out, CHAR8 Char, UINTN Count) {
 }
 
 // Blanks before a right-justified field of Length characters.
-VOID PrintFieldStart(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, UINTN Length) {
-  if (!Spec->LeftJustify && Spec->Width > Length) {
-    PrintRepeat(Out, ' ', Spec->Width - Length);
+VOID PrintFieldStart(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, UINTN Length) {
+  if (!Conv->LeftJustify && Conv->Width > Length) {
+    PrintRepeat(Out, ' ', Conv->Width - Length);
   }
 }
 
 // Blanks after a left-justified field of Length characters.
-VOID PrintFieldEnd(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, UINTN Length) {
-  if (Spec->LeftJustify && Spec->Width > Length) {
-    PrintRepeat(Out, ' ', Spec->Width - Length);
+VOID PrintFieldEnd(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, UINTN Length) {
+  if (Conv->LeftJustify && Conv->Width > Length) {
+    PrintRepeat(Out, ' ', Conv->Width - Length);
   }
 }
 
@@ -136,27 +136,27 @@ UINTN PrintUcs2Length(const CHAR16 *String, UINTN Limit) {
   return Length;
 }
 
-UINTN PrintStringLimit(const PRINT_SPEC *Spec) {
-  return Spec->HasPrecision ? Spec->Precision : MAX_UINTN;
+UINTN PrintStringLimit(const PRINT_CONVERSION *Conv) {
+  return Conv->HasPrecision ? Conv->Precision : MAX_UINTN;
 }
 
-VOID PrintAsciiString(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, const CHAR8 *String) {
-  UINTN Length = PrintAsciiLength(String, PrintStringLimit(Spec));
-  PrintFieldStart(Out, Spec, Length);
+VOID PrintAsciiString(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, const CHAR8 *String) {
+  UINTN Length = PrintAsciiLength(String, PrintStringLimit(Conv));
+  PrintFieldStart(Out, Conv, Length);
   for (UINTN Index = 0; Index < Length && !PrintIsFull(Out); Index++) {
     PrintChar(Out, String[Index]);
   }
-  PrintFieldEnd(Out, Spec, Length);
+  PrintFieldEnd(Out, Conv, Length);
 }
 
 // Each UCS-2 character becomes one byte: its low eight bits.
-VOID PrintUcs2String(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, const CHAR16 *String) {
-  UINTN Length = PrintUcs2Length(String, PrintStringLimit(Spec));
-  PrintFieldStart(Out, Spec, Length);
+VOID PrintUcs2String(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, const CHAR16 *String) {
+  UINTN Length = PrintUcs2Length(String, PrintStringLimit(Conv));
+  PrintFieldStart(Out, Conv, Length);
   for (UINTN Index = 0; Index < Length && !PrintIsFull(Out); Index++) {
     PrintChar(Out, (CHAR8)(String[Index] & 0xFF));
   }
-  PrintFieldEnd(Out, Spec, Length);
+  PrintFieldEnd(Out, Conv, Length);
 }
 
 // Writes the digits of Value in Base into Digits, least significant first, and
@@ -184,69 +184,69 @@ VOID PrintDigits(PRINT_OUTPUT *Out, const CHAR8 *Reversed, UINTN Count, UINTN To
 
 // Formats a number given as magnitude and sign character ('\0' for none). Zero
 // padding goes between the sign and the digits; left justification wins over it.
-VOID PrintNumber(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, UINT64 Magnitude, CHAR8 Sign, UINT32 Base,
+VOID PrintNumber(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, UINT64 Magnitude, CHAR8 Sign, UINT32 Base,
                  bool ZeroPad) {
   CHAR8 Reversed[PRINT_MAX_DIGITS];
   UINTN Count = PrintDigitsReversed(Magnitude, Base, Reversed);
-  bool NoDigitForZero = Spec->HasPrecision && Spec->Precision == 0;
+  bool NoDigitForZero = Conv->HasPrecision && Conv->Precision == 0;
   if (Count == 0 && !NoDigitForZero) {
     Reversed[Count++] = '0';
   }
-  UINTN Total = (Spec->HasPrecision && Spec->Precision > Count) ? Spec->Precision : Count;
-  bool Group = Spec->Group && Base == 10;
+  UINTN Total = (Conv->HasPrecision && Conv->Precision > Count) ? Conv->Precision : Count;
+  bool Group = Conv->Group && Base == 10;
   UINTN Length;
   SafeUintnAdd(Total, (Group && Total > 0) ? (Total - 1) / 3 : 0, &Length);
   SafeUintnAdd(Length, Sign != '\0' ? 1 : 0, &Length);
 
-  bool PadWithZeros = ZeroPad && !Spec->LeftJustify;
+  bool PadWithZeros = ZeroPad && !Conv->LeftJustify;
   if (!PadWithZeros) {
-    PrintFieldStart(Out, Spec, Length);
+    PrintFieldStart(Out, Conv, Length);
   }
   if (Sign != '\0') {
     PrintChar(Out, Sign);
   }
-  if (PadWithZeros && Spec->Width > Length) {
-    PrintRepeat(Out, '0', Spec->Width - Length);
+  if (PadWithZeros && Conv->Width > Length) {
+    PrintRepeat(Out, '0', Conv->Width - Length);
   }
   PrintDigits(Out, Reversed, Count, Total, Group);
-  PrintFieldEnd(Out, Spec, Length);
+  PrintFieldEnd(Out, Conv, Length);
 }
 
-VOID PrintSigned(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
-  INT64 Value = Spec->Long ? VA_ARG(*Args, INT64) : (INT64)VA_ARG(*Args, INT32);
+VOID PrintSigned(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
+  INT64 Value = Conv->Long ? VA_ARG(*Args, INT64) : (INT64)VA_ARG(*Args, INT32);
   // Negating in unsigned arithmetic keeps the most negative value exact.
   UINT64 Magnitude = Value < 0 ? 0 - (UINT64)Value : (UINT64)Value;
   CHAR8 Sign = '\0';
   if (Value < 0) {
     Sign = '-';
-  } else if (Spec->ForceSign) {
+  } else if (Conv->ForceSign) {
     Sign = '+';
-  } else if (Spec->BlankSign) {
+  } else if (Conv->BlankSign) {
     Sign = ' ';
   }
   // As in C, a precision replaces zero padding.
-  PrintNumber(Out, Spec, Magnitude, Sign, 10, Spec->ZeroPad && !Spec->HasPrecision);
+  PrintNumber(Out, Conv, Magnitude, Sign, 10, Conv->ZeroPad && !Conv->HasPrecision);
 }
 
-VOID PrintUnsigned(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
-  UINT64 Value = Spec->Long ? VA_ARG(*Args, UINT64) : VA_ARG(*Args, UINT32);
-  UINT32 Base = Spec->Type == 'u' ? 10 : 16;
+VOID PrintUnsigned(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
+  UINT64 Value = Conv->Long ? VA_ARG(*Args, UINT64) : VA_ARG(*Args, UINT32);
+  UINT32 Base = Conv->Type == 'u' ? 10 : 16;
   // "X" zero-pads by itself, even with a precision.
-  bool ZeroPad = Spec->Type == 'X' || (Spec->ZeroPad && !Spec->HasPrecision);
-  PrintNumber(Out, Spec, Value, '\0', Base, ZeroPad);
+  bool ZeroPad = Conv->Type == 'X' || (Conv->ZeroPad && !Conv->HasPrecision);
+  PrintNumber(Out, Conv, Value, '\0', Base, ZeroPad);
 }
 
 // A pointer prints as the hexadecimal of its full value, zero-padded to the width.
-VOID PrintPointer(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
+VOID PrintPointer(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
   UINT64 Value = (UINT64)(UINTN)VA_ARG(*Args, VOID *);
-  PrintNumber(Out, Spec, Value, '\0', 16, true);
+  PrintNumber(Out, Conv, Value, '\0', 16, true);
 }
 
-VOID PrintCharacter(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
+VOID PrintCharacter(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
   CHAR8 Char = (CHAR8)(VA_ARG(*Args, UINTN) & 0xFF);
-  PrintFieldStart(Out, Spec, 1);
+  PrintFieldStart(Out, Conv, 1);
   PrintChar(Out, Char);
-  PrintFieldEnd(Out, Spec, 1);
+  PrintFieldEnd(Out, Conv, 1);
 }
 
 // The status text, or NULL when the value has none.
@@ -260,86 +260,86 @@ const CHAR8 *PrintStatusText(EFI_STATUS Status) {
 
 // The texts of "g", "t" and "r" are made by a nested AsciiSPrint with a fixed
 // format of plain numeric conversions, so the nesting is never deeper than one.
-VOID PrintGuid(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
+VOID PrintGuid(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
   const EFI_GUID *Guid = VA_ARG(*Args, const EFI_GUID *);
   if (Guid == nullptr) {
-    PrintAsciiString(Out, Spec, kNullGuid);
+    PrintAsciiString(Out, Conv, kNullGuid);
     return;
   }
   CHAR8 Text[PRINT_TEXT_BUFFER_SIZE];
   const UINT8 *D = Guid->Data4;
   AsciiSPrint(Text, sizeof(Text), "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Guid->Data1,
               Guid->Data2, Guid->Data3, D[0], D[1], D[2], D[3], D[4], D[5], D[6], D[7]);
-  PrintAsciiString(Out, Spec, Text);
+  PrintAsciiString(Out, Conv, Text);
 }
 
-VOID PrintTime(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
+VOID PrintTime(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
   const EFI_TIME *Time = VA_ARG(*Args, const EFI_TIME *);
   if (Time == nullptr) {
-    PrintAsciiString(Out, Spec, kNullTime);
+    PrintAsciiString(Out, Conv, kNullTime);
     return;
   }
   CHAR8 Text[PRINT_TEXT_BUFFER_SIZE];
   AsciiSPrint(Text, sizeof(Text), "%02d/%02d/%04d  %02d:%02d", Time->Month, Time->Day, Time->Year, Time->Hour,
               Time->Minute);
-  PrintAsciiString(Out, Spec, Text);
+  PrintAsciiString(Out, Conv, Text);
 }
 
-VOID PrintStatus(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
+VOID PrintStatus(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
   EFI_STATUS Status = VA_ARG(*Args, EFI_STATUS);
   const CHAR8 *Text = PrintStatusText(Status);
   if (Text != nullptr) {
-    PrintAsciiString(Out, Spec, Text);
+    PrintAsciiString(Out, Conv, Text);
     return;
   }
   CHAR8 Number[PRINT_TEXT_BUFFER_SIZE];
   AsciiSPrint(Number, sizeof(Number), "%08X", (UINT32)(Status & MAX_UINT32));
-  PrintAsciiString(Out, Spec, Number);
+  PrintAsciiString(Out, Conv, Number);
 }
 
-VOID PrintConversion(PRINT_OUTPUT *Out, const PRINT_SPEC *Spec, VA_LIST *Args) {
-  switch (Spec->Type) {
+VOID PrintConvertedValue(PRINT_OUTPUT *Out, const PRINT_CONVERSION *Conv, VA_LIST *Args) {
+  switch (Conv->Type) {
     case 'd':
-      PrintSigned(Out, Spec, Args);
+      PrintSigned(Out, Conv, Args);
       break;
     case 'u':
     case 'x':
     case 'X':
-      PrintUnsigned(Out, Spec, Args);
+      PrintUnsigned(Out, Conv, Args);
       break;
     case 'p':
-      PrintPointer(Out, Spec, Args);
+      PrintPointer(Out, Conv, Args);
       break;
     case 'c':
-      PrintCharacter(Out, Spec, Args);
+      PrintCharacter(Out, Conv, Args);
       break;
     case 'a': {
       const CHAR8 *String = VA_ARG(*Args, const CHAR8 *);
-      PrintAsciiString(Out, Spec, String != nullptr ? String : kNullString);
+      PrintAsciiString(Out, Conv, String != nullptr ? String : kNullString);
       break;
     }
     case 's':
     case 'S': {
       const CHAR16 *String = VA_ARG(*Args, const CHAR16 *);
       if (String != nullptr) {
-        PrintUcs2String(Out, Spec, String);
+        PrintUcs2String(Out, Conv, String);
       } else {
-        PrintAsciiString(Out, Spec, kNullString);
+        PrintAsciiString(Out, Conv, kNullString);
       }
       break;
     }
     case 'g':
-      PrintGuid(Out, Spec, Args);
+      PrintGuid(Out, Conv, Args);
       break;
     case 't':
-      PrintTime(Out, Spec, Args);
+      PrintTime(Out, Conv, Args);
       break;
     case 'r':
-      PrintStatus(Out, Spec, Args);
+      PrintStatus(Out, Conv, Args);
       break;
     default:
       // "%%" and any unknown type print the type character itself.
-      PrintChar(Out, Spec->Type);
+      PrintChar(Out, Conv->Type);
       break;
   }
 }
@@ -368,23 +368,23 @@ const CHAR8 *PrintParseCount(const CHAR8 *Format, VA_LIST *Args, UINTN *Value) {
   return PrintParseDecimal(Format, Value);
 }
 
-const CHAR8 *PrintParseFlags(const CHAR8 *Format, PRINT_SPEC *Spec) {
+const CHAR8 *PrintParseFlags(const CHAR8 *Format, PRINT_CONVERSION *Conv) {
   for (;; Format++) {
     switch (*Format) {
       case '-':
-        Spec->LeftJustify = true;
+        Conv->LeftJustify = true;
         break;
       case '+':
-        Spec->ForceSign = true;
+        Conv->ForceSign = true;
         break;
       case ' ':
-        Spec->BlankSign = true;
+        Conv->BlankSign = true;
         break;
       case '0':
-        Spec->ZeroPad = true;
+        Conv->ZeroPad = true;
         break;
       case ',':
-        Spec->Group = true;
+        Conv->Group = true;
         break;
       default:
         return Format;
@@ -394,21 +394,21 @@ const CHAR8 *PrintParseFlags(const CHAR8 *Format, PRINT_SPEC *Spec) {
 
 // Parses the conversion that starts just after a "%". Returns the position after
 // its type character, or NULL when the format ends before the type.
-const CHAR8 *PrintParseSpec(const CHAR8 *Format, VA_LIST *Args, PRINT_SPEC *Spec) {
-  *Spec = PRINT_SPEC{};
-  Format = PrintParseFlags(Format, Spec);
-  Format = PrintParseCount(Format, Args, &Spec->Width);
+const CHAR8 *PrintParseConversion(const CHAR8 *Format, VA_LIST *Args, PRINT_CONVERSION *Conv) {
+  *Conv = PRINT_CONVERSION{};
+  Format = PrintParseFlags(Format, Conv);
+  Format = PrintParseCount(Format, Args, &Conv->Width);
   if (*Format == '.') {
-    Spec->HasPrecision = true;
-    Format = PrintParseCount(Format + 1, Args, &Spec->Precision);
+    Conv->HasPrecision = true;
+    Format = PrintParseCount(Format + 1, Args, &Conv->Precision);
   }
   for (; *Format == 'l' || *Format == 'L'; Format++) {
-    Spec->Long = true;
+    Conv->Long = true;
   }
   if (*Format == '\0') {
     return nullptr;
   }
-  Spec->Type = *Format;
+  Conv->Type = *Format;
   return Format + 1;
 }
 
@@ -434,10 +434,10 @@ VOID PrintFormat(PRINT_OUTPUT *Out, const CHAR8 *Format, VA_LIST *Args) {
       Format = PrintLineCharacter(Out, Format);
       continue;
     }
-    PRINT_SPEC Spec;
-    Format = PrintParseSpec(Format + 1, Args, &Spec);
+    PRINT_CONVERSION Conv;
+    Format = PrintParseConversion(Format + 1, Args, &Conv);
     if (Format != nullptr) {
-      PrintConversion(Out, &Spec, Args);
+      PrintConvertedValue(Out, &Conv, Args);
     }
   }
 }
