@@ -16,11 +16,13 @@ EventManager &Events() {
 
 EFI_STATUS EFIAPI SimCreateEvent(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
                                  VOID *NotifyContext, EFI_EVENT *Event) {
+  if (!CurrentPlatform().CheckBootService("CreateEvent", TPL_NOTIFY)) return EFI_UNSUPPORTED;
   return Events().Create(Type, NotifyTpl, NotifyFunction, NotifyContext, nullptr, Event);
 }
 
 EFI_STATUS EFIAPI SimCreateEventEx(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
                                    const VOID *NotifyContext, const EFI_GUID *EventGroup, EFI_EVENT *Event) {
+  if (!CurrentPlatform().CheckBootService("CreateEventEx", TPL_NOTIFY)) return EFI_UNSUPPORTED;
   // The two signal types name their group by themselves; a second group is an error.
   if (EventGroup != nullptr &&
       (Type == EVT_SIGNAL_EXIT_BOOT_SERVICES || Type == EVT_SIGNAL_VIRTUAL_ADDRESS_CHANGE)) {
@@ -33,6 +35,7 @@ EFI_STATUS EFIAPI SimSignalEvent(EFI_EVENT Event) {
   return Events().Signal(Event);
 }
 EFI_STATUS EFIAPI SimCloseEvent(EFI_EVENT Event) {
+  if (!CurrentPlatform().CheckBootService("CloseEvent", TPL_NOTIFY)) return EFI_UNSUPPORTED;
   return Events().Close(Event);
 }
 EFI_STATUS EFIAPI SimCheckEvent(EFI_EVENT Event) {

@@ -19,11 +19,15 @@ constexpr UINT64 kLowSearchStart = 0x01000000;
 
 EFI_STATUS EFIAPI SimAllocatePages(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
                                    EFI_PHYSICAL_ADDRESS *Memory) {
-  return CurrentPlatform().Pages().Allocate(Type, MemoryType, Pages, Memory);
+  Platform &Board = CurrentPlatform();
+  if (!Board.CheckBootService("AllocatePages", TPL_NOTIFY)) return EFI_UNSUPPORTED;
+  return Board.Pages().Allocate(Type, MemoryType, Pages, Memory);
 }
 
 EFI_STATUS EFIAPI SimFreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
-  return CurrentPlatform().Pages().Free(Memory, Pages);
+  Platform &Board = CurrentPlatform();
+  if (!Board.CheckBootService("FreePages", TPL_NOTIFY)) return EFI_UNSUPPORTED;
+  return Board.Pages().Free(Memory, Pages);
 }
 
 VOID *MapAt(UINT64 Address, UINTN Bytes) {

@@ -17,8 +17,10 @@ const CHAR16 kFirmwareVendor[] = u"Zephrin Simulated Platform";
 constexpr UINT32 kFirmwareRevision = 0x00010000;
 
 EFI_STATUS EFIAPI SimInstallConfigurationTable(EFI_GUID *Guid, VOID *Table) {
+  Platform &Board = CurrentPlatform();
+  if (!Board.CheckBootService("InstallConfigurationTable", TPL_NOTIFY)) return EFI_UNSUPPORTED;
   if (Guid == nullptr) return EFI_INVALID_PARAMETER;
-  return CurrentPlatform().InstallConfigurationTable(*Guid, Table);
+  return Board.InstallConfigurationTable(*Guid, Table);
 }
 
 EFI_STATUS EFIAPI SimCalculateCrc32(VOID *Data, UINTN DataSize, UINT32 *Crc) {
@@ -189,8 +191,12 @@ void Platform::SignalReadyToBoot() {
   mEvents.SignalGroup(gEfiEventReadyToBootGuid);
 }
 
+// UEFI 2.8+: the before-ExitBootServices group is signalled first.
 void Platform::SignalExitBootServices() {
+  mEvents.SignalGroup(kBeforeExitBootServicesGroupGuid);
+  mInExitBootServices = true;
   mEvents.SignalGroup(gEfiEventExitBootServicesGuid);
+  mInExitBootServices = false;
   mAtRuntime = true;
 }
 
@@ -217,6 +223,23 @@ VOID *Platform::PublishHobList(const HobListBuilder &Builder) {
   UINT64 End = reinterpret_cast<UINTN>(List) + Bytes.size() - sizeof(EFI_HOB_GENERIC_HEADER);
   std::memcpy(List + OFFSET_OF(HobHandoffInfoTable, EfiEndOfHobList), &End, sizeof(End));
   return List;
+}
+
+bool Platform::CheckBootService(const char *Service, EFI_TPL MaxTpl) {
+  if (mAtRuntime) {
+    ReportFault(std::string(Service) + " called after ExitBootServices");
+    return false;
+  }
+  CheckTpl(Service, MaxTpl);
+  return true;
+}
+
+void Platform::CheckTpl(const char *Service, EFI_TPL MaxTpl) {
+  EFI_TPL Current = mEvents.CurrentTpl();
+  if (!mAtRuntime && Current > MaxTpl) {
+    ReportFault(std::string(Service) + " called at TPL " + std::to_string(Current) + ", above its limit " +
+                std::to_string(MaxTpl));
+  }
 }
 
 BootRecords Platform::Snapshot() const {

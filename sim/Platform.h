@@ -122,6 +122,16 @@ class Platform {
   void SignalExitBootServices();
   bool EndOfDxeSignaled() const { return mEndOfDxe; }
   bool AtRuntime() const { return mAtRuntime; }
+  // True while the ExitBootServices notifications run (UEFI forbids memory
+  // allocation there; the pool counts such calls instead of refusing them).
+  bool InExitBootServices() const { return mInExitBootServices; }
+
+  // Entry check of a boot service: after ExitBootServices the call is a fault
+  // and the service must fail (returns false); above MaxTpl (the UEFI TPL
+  // restriction of the service) the call is a fault but goes on.
+  bool CheckBootService(const char *Service, EFI_TPL MaxTpl);
+  // TPL restriction of a runtime service during boot-services time.
+  void CheckTpl(const char *Service, EFI_TPL MaxTpl);
 
   // Faults: misuse of a service that real firmware would not survive.
   void ReportFault(const std::string &Message);
@@ -176,6 +186,7 @@ class Platform {
   int mRunBootDepth = 0;    // RunBoot calls in progress
   bool mEndOfDxe = false;   // EndOfDxe has been signalled
   bool mAtRuntime = false;  // ExitBootServices has been signalled
+  bool mInExitBootServices = false;
 };
 
 // The current platform, or a fault on stderr and abort() when there is none:

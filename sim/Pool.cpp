@@ -16,11 +16,15 @@ namespace {
 constexpr UINT8 kFreshPoolFill = 0xAF;
 
 EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer) {
-  return CurrentPlatform().Pool().Allocate(PoolType, Size, Buffer);
+  Platform &Board = CurrentPlatform();
+  if (!Board.CheckBootService("AllocatePool", TPL_NOTIFY)) return EFI_UNSUPPORTED;
+  return Board.Pool().Allocate(PoolType, Size, Buffer);
 }
 
 EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
-  return CurrentPlatform().Pool().Free(Buffer);
+  Platform &Board = CurrentPlatform();
+  if (!Board.CheckBootService("FreePool", TPL_NOTIFY)) return EFI_UNSUPPORTED;
+  return Board.Pool().Free(Buffer);
 }
 
 }  // namespace
@@ -43,6 +47,7 @@ PoolAllocator::~PoolAllocator() {
 EFI_STATUS PoolAllocator::Allocate(EFI_MEMORY_TYPE Type, UINTN Size, VOID **Buffer) {
   ++mSequence;
   ++mCounted;
+  if (mOwner.InExitBootServices()) ++mDuringExitBootServices;
   if (Buffer == nullptr || !IsValidPoolType(Type)) return EFI_INVALID_PARAMETER;
   if (mFailAt != 0 && --mFailAt == 0) {
     ++mInjected;

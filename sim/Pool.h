@@ -43,6 +43,8 @@ class PoolAllocator {
   UINTN PeakBytes() const { return mPeakBytes; }
   UINT64 TotalAllocations() const { return mSequence; }
   UINT64 InjectedFailures() const { return mInjected; }
+  // AllocatePool calls made by ExitBootServices notify functions.
+  UINT64 AllocationsDuringExitBootServices() const { return mDuringExitBootServices; }
   bool IsLive(const VOID *Buffer) const { return mLive.count(Buffer) != 0; }
   // Size of a live allocation, 0 for an unknown pointer.
   UINTN SizeOf(const VOID *Buffer) const;
@@ -59,6 +61,7 @@ class PoolAllocator {
   UINT64 mCounted = 0;                           // calls in the counting window
   UINT64 mFailAt = 0;                            // countdown of the injection, 0 = off
   UINT64 mInjected = 0;                          // failures injected so far
+  UINT64 mDuringExitBootServices = 0;            // calls from ExitBootServices notifications
 };
 
 // Pool types a caller may ask for (UEFI: EfiMaxMemoryType..0x6FFFFFFF and

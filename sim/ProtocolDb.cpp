@@ -16,40 +16,53 @@ ProtocolDatabase &Db() {
   return CurrentPlatform().Protocols();
 }
 
+// Protocol services are boot services restricted to TPL_NOTIFY and below.
+bool Allowed(const char *Service) {
+  return CurrentPlatform().CheckBootService(Service, TPL_NOTIFY);
+}
+
 EFI_STATUS EFIAPI SimInstallProtocolInterface(EFI_HANDLE *Handle, EFI_GUID *Protocol,
                                               EFI_INTERFACE_TYPE InterfaceType, VOID *Interface) {
+  if (!Allowed("InstallProtocolInterface")) return EFI_UNSUPPORTED;
   if (InterfaceType != EFI_NATIVE_INTERFACE) return EFI_INVALID_PARAMETER;
   return Db().Install(Handle, Protocol, Interface);
 }
 
 EFI_STATUS EFIAPI SimUninstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID *Interface) {
+  if (!Allowed("UninstallProtocolInterface")) return EFI_UNSUPPORTED;
   return Db().Uninstall(Handle, Protocol, Interface);
 }
 
 EFI_STATUS EFIAPI SimReinstallProtocolInterface(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID *OldInterface,
                                                 VOID *NewInterface) {
+  if (!Allowed("ReinstallProtocolInterface")) return EFI_UNSUPPORTED;
   return Db().Reinstall(Handle, Protocol, OldInterface, NewInterface);
 }
 
 EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface) {
+  if (!Allowed("HandleProtocol")) return EFI_UNSUPPORTED;
   return Db().Handle(Handle, Protocol, Interface);
 }
 
 EFI_STATUS EFIAPI SimLocateProtocol(EFI_GUID *Protocol, VOID *, VOID **Interface) {
+  if (!Allowed("LocateProtocol")) return EFI_UNSUPPORTED;
   return Db().Locate(Protocol, Interface);
 }
 
 EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *,
                                   UINTN *BufferSize, EFI_HANDLE *Buffer) {
+  if (!Allowed("LocateHandle")) return EFI_UNSUPPORTED;
   return Db().LocateHandle(SearchType, Protocol, BufferSize, Buffer);
 }
 
 EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *,
                                         UINTN *NoHandles, EFI_HANDLE **Buffer) {
+  if (!Allowed("LocateHandleBuffer")) return EFI_UNSUPPORTED;
   return Db().LocateHandleBuffer(SearchType, Protocol, NoHandles, Buffer);
 }
 
 EFI_STATUS EFIAPI SimProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***Buffer, UINTN *Count) {
+  if (!Allowed("ProtocolsPerHandle")) return EFI_UNSUPPORTED;
   return Db().ProtocolsPerHandle(Handle, Buffer, Count);
 }
 
@@ -58,6 +71,7 @@ EFI_STATUS EFIAPI SimProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***Buffer, U
 // are not tracked (no driver here binds to controllers).
 EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **Interface,
                                   EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle, UINT32 Attributes) {
+  if (!Allowed("OpenProtocol")) return EFI_UNSUPPORTED;
   ProtocolDatabase &Database = Db();
   if (Protocol == nullptr || !Database.IsHandle(Handle)) return EFI_INVALID_PARAMETER;
   VOID *Found = nullptr;
@@ -85,6 +99,7 @@ EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID **
 
 EFI_STATUS EFIAPI SimCloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HANDLE AgentHandle,
                                    EFI_HANDLE) {
+  if (!Allowed("CloseProtocol")) return EFI_UNSUPPORTED;
   ProtocolDatabase &Database = Db();
   if (Protocol == nullptr || !Database.IsHandle(Handle) || !Database.IsHandle(AgentHandle)) {
     return EFI_INVALID_PARAMETER;
@@ -96,6 +111,7 @@ EFI_STATUS EFIAPI SimCloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HA
 // Installs (Guid, Interface) pairs up to a NULL Guid; all or nothing. A device
 // path already present on another handle makes the call EFI_ALREADY_STARTED.
 EFI_STATUS EFIAPI SimInstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
+  if (!Allowed("InstallMultipleProtocolInterfaces")) return EFI_UNSUPPORTED;
   if (Handle == nullptr) return EFI_INVALID_PARAMETER;
   std::vector<std::pair<EFI_GUID *, VOID *>> Pairs;
   __builtin_ms_va_list Args;
@@ -129,6 +145,7 @@ EFI_STATUS EFIAPI SimInstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) 
 
 // Removes (Guid, Interface) pairs up to a NULL Guid; all or nothing.
 EFI_STATUS EFIAPI SimUninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
+  if (!Allowed("UninstallMultipleProtocolInterfaces")) return EFI_UNSUPPORTED;
   std::vector<std::pair<EFI_GUID *, VOID *>> Pairs;
   __builtin_ms_va_list Args;
   __builtin_ms_va_start(Args, Handle);

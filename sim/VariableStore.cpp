@@ -29,20 +29,24 @@ VariableStore &Store() {
 
 EFI_STATUS EFIAPI SimGetVariable(CHAR16 *Name, EFI_GUID *Guid, UINT32 *Attributes, UINTN *DataSize,
                                  VOID *Data) {
+  CurrentPlatform().CheckTpl("GetVariable", TPL_CALLBACK);
   return Store().Get(Name, Guid, Attributes, DataSize, Data);
 }
 
 EFI_STATUS EFIAPI SimGetNextVariableName(UINTN *NameSize, CHAR16 *Name, EFI_GUID *Guid) {
+  CurrentPlatform().CheckTpl("GetNextVariableName", TPL_CALLBACK);
   return Store().GetNextName(NameSize, Name, Guid);
 }
 
 EFI_STATUS EFIAPI SimSetVariable(CHAR16 *Name, EFI_GUID *Guid, UINT32 Attributes, UINTN DataSize,
                                  VOID *Data) {
+  CurrentPlatform().CheckTpl("SetVariable", TPL_CALLBACK);
   return Store().Set(Name, Guid, Attributes, DataSize, Data);
 }
 
 EFI_STATUS EFIAPI SimQueryVariableInfo(UINT32 Attributes, UINT64 *MaximumStorage, UINT64 *Remaining,
                                        UINT64 *MaximumVariable) {
+  CurrentPlatform().CheckTpl("QueryVariableInfo", TPL_CALLBACK);
   return Store().QueryInfo(Attributes, MaximumStorage, Remaining, MaximumVariable);
 }
 

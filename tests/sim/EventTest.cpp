@@ -115,10 +115,53 @@ TEST_F(EventTest, ExitBootServicesTypeJoinsItsGroup) {
   ASSERT_EQ(Bs->CreateEvent(EVT_SIGNAL_EXIT_BOOT_SERVICES, TPL_CALLBACK, RecordNotify, &A, &Event),
             EFI_SUCCESS);
   Member(B, TPL_CALLBACK, &gEfiEventExitBootServicesGuid);
-  Board.SignalExitBootServices();
-  EXPECT_EQ(Log, (std::vector<std::string>{"ebs-type", "ebs-group"}));
+  Probe Before{&Log, "before-ebs"};
+  Member(Before, TPL_CALLBACK, &sim::kBeforeExitBootServicesGroupGuid);
   EXPECT_EQ(Bs->CreateEventEx(EVT_SIGNAL_EXIT_BOOT_SERVICES, TPL_CALLBACK, RecordNotify, &A, &kGroup, &Event),
             EFI_INVALID_PARAMETER);
+  Board.SignalExitBootServices();
+  EXPECT_EQ(Log, (std::vector<std::string>{"before-ebs", "ebs-type", "ebs-group"}));
+}
+
+VOID EFIAPI AllocateInNotify(EFI_EVENT, VOID *Context) {
+  EFI_BOOT_SERVICES *Bs = sim::Platform::Current()->BootServices();
+  VOID *Buffer = nullptr;
+  if (!EFI_ERROR(Bs->AllocatePool(EfiBootServicesData, 8, &Buffer))) Bs->FreePool(Buffer);
+  *static_cast<bool *>(Context) = true;
+}
+
+TEST_F(EventTest, AllocationsInExitBootServicesAreCountedAndBootServicesEndAfterIt) {
+  bool Ran = false;
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(Bs->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, AllocateInNotify, &Ran,
+                              &gEfiEventExitBootServicesGuid, &Event),
+            EFI_SUCCESS);
+  Board.SignalExitBootServices();
+  EXPECT_TRUE(Ran);
+  EXPECT_EQ(Board.Pool().AllocationsDuringExitBootServices(), 1u);
+  VOID *Buffer = nullptr;
+  EXPECT_EQ(Bs->AllocatePool(EfiBootServicesData, 8, &Buffer), EFI_UNSUPPORTED);
+  ASSERT_EQ(Board.Faults().size(), 1u);
+  EXPECT_EQ(Board.Faults()[0], "AllocatePool called after ExitBootServices");
+  Board.ClearFaults();
+}
+
+TEST_F(EventTest, ServicesAboveTheirTplLimitAreFaults) {
+  EFI_TPL Old = Bs->RaiseTPL(TPL_NOTIFY);
+  UINT8 Byte = 1;
+  EFI_GUID Vendor = kGroup;
+  Board.RuntimeServices()->SetVariable(const_cast<CHAR16 *>(u"V"), &Vendor, EFI_VARIABLE_BOOTSERVICE_ACCESS,
+                                       1, &Byte);
+  Bs->RestoreTPL(Old);
+  Old = Bs->RaiseTPL(TPL_HIGH_LEVEL);
+  VOID *Buffer = nullptr;
+  EXPECT_EQ(Bs->AllocatePool(EfiBootServicesData, 8, &Buffer), EFI_SUCCESS);  // works, but is a fault
+  Bs->RestoreTPL(Old);
+  Bs->FreePool(Buffer);
+  ASSERT_EQ(Board.Faults().size(), 2u);
+  EXPECT_EQ(Board.Faults()[0], "SetVariable called at TPL 16, above its limit 8");
+  EXPECT_EQ(Board.Faults()[1], "AllocatePool called at TPL 31, above its limit 16");
+  Board.ClearFaults();
 }
 
 struct CreateRow {
