@@ -32,14 +32,17 @@ void WalkReadStream() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Size == 0 || Size > MAX_CACHE_SIZE + 2) return 0;
-  // No debug sink: the driver looks its sink up once per process, and a sink of
-  // an earlier input's platform would be gone by now. Messages are still formatted.
-  sim::PlatformOptions Options;
-  Options.InstallDebugMessage = false;
-  sim::Platform Platform(Options);
-  gST = Platform.SystemTable();
-  gBS = Platform.BootServices();
-  gRT = Platform.RuntimeServices();
+  // One platform for the whole run (building one per input is slow); every input
+  // must give back all its pool. No debug sink: records would pile up, and the
+  // messages are formatted all the same.
+  static sim::Platform *Platform = [] {
+    sim::PlatformOptions Options;
+    Options.InstallDebugMessage = false;
+    return new sim::Platform(Options);
+  }();
+  gST = Platform->SystemTable();
+  gBS = Platform->BootServices();
+  gRT = Platform->RuntimeServices();
   std::vector<UINT8> Bytes(Data + 1, Data + Size);
   if ((Data[0] & 1) == 0) {
     if (Bytes.size() > MAX_CACHE_SIZE) return 0;
@@ -48,16 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     mReadBlobStreamMaxOffset = (UINT32)Bytes.size();
     mReadBlobHandle = BLOB_HANDLE_READ;
   } else {
-    Platform.Variables().Put(u"AcpiDataCache", gAcpiDataCacheVariableGuid,
-                             ACPI_DATA_CACHE_VARIABLE_ATTRIBUTES, Bytes);
+    Platform->Variables().Put(u"AcpiDataCache", gAcpiDataCacheVariableGuid,
+                              ACPI_DATA_CACHE_VARIABLE_ATTRIBUTES, Bytes);
     BLOB_HANDLE Handle = BLOB_HANDLE_NONE;
     OpenBlobStream(&Handle, BlobAccessRead);
   }
   WalkReadStream();
   CloseBlobStream(mReadBlobHandle);  // also releases the cache of a failed open
-  if (Platform.Pool().OutstandingCount() != 0) __builtin_trap();
-  gST = nullptr;
-  gBS = nullptr;
-  gRT = nullptr;
+  if (Platform->Pool().OutstandingCount() != 0) __builtin_trap();
   return 0;
 }
