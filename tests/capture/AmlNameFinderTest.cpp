@@ -167,9 +167,9 @@ TEST(AmlFinder, LocatorOfAConstantMatchesTheAml) {
   AML_OBJECT_LOCATOR Locator{};
   ASSERT_EQ(AmlBuildLocator("\\SCP_.XXXX", &Found, &Locator), EFI_SUCCESS);
   EXPECT_STREQ(Locator.PathName, "\\SCP_.XXXX");
-  EXPECT_EQ(Locator.NameOffset, 44u);
+  EXPECT_EQ(static_cast<UINT32>(Locator.NameOffset), 44u);  // packed field: compare a copy
   EXPECT_EQ(Locator.PrefixByte, AML_BYTE_PREFIX);
-  EXPECT_EQ(Locator.ValueOffset, 49u);
+  EXPECT_EQ(static_cast<UINT32>(Locator.ValueOffset), 49u);
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ void AcpiPublisher::PublishEntries(sim::Platform &Platform, const std::vector<UI
   const UINT32 Length = static_cast<UINT32>(mXsdt.size());
   memcpy(mXsdt.data() + 4, &Length, 4);
   mXsdt[8] = 1;
-  memcpy(mXsdt.data() + 36, Entries.data(), 8 * Entries.size());
+  if (!Entries.empty()) memcpy(mXsdt.data() + 36, Entries.data(), 8 * Entries.size());
   AcpiTableChecksumUpdate(mXsdt.data());
 
   mRsdp.assign(36, 0);

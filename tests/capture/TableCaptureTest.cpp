@@ -59,7 +59,8 @@ void ExpectSequence(const std::vector<std::vector<UINT8>> &Entries,
     EXPECT_EQ(Header->AcpiDataSubType, Expected[Index].SubType);
     EXPECT_EQ(Header->AcpiDataNvsType, Expected[Index].NvsType);
     EXPECT_EQ(Entries[Index].size(), Expected[Index].Length);
-    EXPECT_EQ(Header->EntrySignature, ACPI_DATA_STORAGE_ENTRY_SIGNATURE);
+    const UINT64 EntrySignature = Header->EntrySignature;
+    EXPECT_EQ(EntrySignature, ACPI_DATA_STORAGE_ENTRY_SIGNATURE);
   }
 }
 
@@ -89,7 +90,8 @@ void ExpectRegionCaptured(const std::vector<UINT8> &Entry, UINT32 FixedLength, c
 void ExpectIntegerCaptured(const std::vector<UINT8> &Entry, UINT64 Value) {
   const auto *Integer = reinterpret_cast<const ACPI_DATA_STORAGE_INTEGER *>(Entry.data());
   EXPECT_EQ(Integer->AcpiDataIntegerType, AcpiDataIntegerTypeDefault);
-  EXPECT_EQ(Integer->Value, Value);
+  const UINT64 Captured = Integer->Value;  // packed at offset 156: copy, don't bind a reference
+  EXPECT_EQ(Captured, Value);
 }
 
 TEST_F(TableCapture, SamplePlatformYieldsTheExpectedEntrySequence) {
