@@ -114,11 +114,10 @@ EFI_STATUS CompareAcpiDataStorageEntries(const VOID *Data1, UINT32 DataLength, c
 }
 
 // Reads the blob header at the reader's position field by field (the stream has
-// no alignment). The caller has checked that 16 bytes are left.
-VOID BlobReadHeader(ByteReader *Stream, BLOB_HEADER *Header) {
-  Stream->Read32(&Header->Revision);
-  Stream->Read32(&Header->Length);
-  Stream->Read64(&Header->Signature);
+// no alignment). False when fewer than 16 bytes are left.
+bool BlobReadHeader(ByteReader *Stream, BLOB_HEADER *Header) {
+  return Stream->Read32(&Header->Revision) && Stream->Read32(&Header->Length) &&
+         Stream->Read64(&Header->Signature);
 }
 
 // Compares the entry data after two identical entry headers. Any type outside
@@ -145,13 +144,17 @@ EFI_STATUS BlobCompareEntryData(const UINT8 *Data1, UINT32 DataLength, const UIN
 // Compares the blob at the position of both readers (same offset, same remaining
 // bytes) and moves both past it.
 EFI_STATUS BlobCompareNext(ByteReader *Stream1, ByteReader *Stream2) {
-  BLOB_HEADER Header1;
-  BLOB_HEADER Header2;
+  BLOB_HEADER Header1 = {};
+  BLOB_HEADER Header2 = {};
   UINT32 Remaining = (UINT32)Stream1->Remaining();
   const UINT8 *Blob1 = Stream1->Current();
   const UINT8 *Blob2 = Stream2->Current();
-  BlobReadHeader(Stream1, &Header1);
-  BlobReadHeader(Stream2, &Header2);
+  // Bytes too few for a header are not skipped: whatever they hold would then go
+  // uncompared, so such a tail makes the streams different.
+  if (!BlobReadHeader(Stream1, &Header1) || !BlobReadHeader(Stream2, &Header2)) {
+    DebugPrint(DEBUG_ERROR, "%a -Error, Blobs are too short to contain a blob header.\n", "CompareBlobs");
+    return EFI_INVALID_PARAMETER;
+  }
   EFI_STATUS Status = CheckBlobHeaders(&Header1, Remaining, &Header2);
   if (EFI_ERROR(Status)) return Status;
 
@@ -292,12 +295,6 @@ EFI_STATUS CompareBlobs(const VOID *Blob1Pointer, UINT32 Blob1Length, const VOID
   ByteReader Stream1(Blob1Pointer, Blob1Length);
   ByteReader Stream2(Blob2Pointer, Blob2Length);
   while (Stream1.Remaining() > 0) {
-    // Bytes too few for a header are not skipped: whatever they hold would then
-    // go uncompared, so such a tail makes the streams different.
-    if (Stream1.Remaining() < sizeof(BLOB_HEADER)) {
-      DebugPrint(DEBUG_ERROR, "%a -Error, Blobs are too short to contain a blob header.\n", __func__);
-      return EFI_INVALID_PARAMETER;
-    }
     Status = BlobCompareNext(&Stream1, &Stream2);
     if (EFI_ERROR(Status)) return Status;
   }
