@@ -201,6 +201,7 @@ std::string EncodeResult(const BootResult &R, bool Final) {
     W.Put(Write.Name);
     W.Put(&Write.Guid, sizeof(Write.Guid));
     W.Put(uint64_t{Write.Attributes});
+    W.Put(uint64_t{Write.DataSize});
     W.Put(Write.Data);
     W.Put(uint64_t{Write.Status});
     W.Put(Write.Stage);
@@ -235,6 +236,7 @@ bool DecodeResult(const std::string &Bytes, BootResult *R, bool *Final) {
     In.Get(&Guid);
     if (Guid.size() == sizeof(Write.Guid)) memcpy(&Write.Guid, Guid.data(), sizeof(Write.Guid));
     In.GetInt(&Write.Attributes);
+    In.GetInt(&Write.DataSize);
     In.Get(&Write.Data);
     In.GetInt(&Write.Status);
     In.Get(&Write.Stage);
@@ -326,7 +328,12 @@ struct BootContext::Internal {
     Write.Name = VariableNameOf(Name);
     if (Guid != nullptr) Write.Guid = *Guid;
     Write.Attributes = Attributes;
-    if (Data != nullptr) Write.Data.assign(static_cast<UINT8 *>(Data), static_cast<UINT8 *>(Data) + DataSize);
+    Write.DataSize = DataSize;
+    // The data is copied only when the platform took it: a refused call may come
+    // with a size its buffer does not have, and the recorder must not crash on it.
+    if (!EFI_ERROR(Status) && Data != nullptr) {
+      Write.Data.assign(static_cast<UINT8 *>(Data), static_cast<UINT8 *>(Data) + DataSize);
+    }
     Write.Status = Status;
     Write.Stage = Boot.mResult.Stage;
     Boot.mResult.VariableWrites.push_back(std::move(Write));
@@ -376,7 +383,10 @@ EFI_STATUS BootContext::StartDriver(const DriverSource &Driver) {
   EFI_STATUS Status = EFI_SUCCESS;
   mImageHandle = ImageHandle::Install(mPlatform->SystemTable(), mOrigin, Base, Size, &Status);
   if (mImageHandle == nullptr) {
-    Internal::Fail(*this, "cannot install the image handle: status 0x" + std::to_string(Status));
+    char Text[64];
+    snprintf(Text, sizeof(Text), "cannot install the image handle: status 0x%llx",
+             static_cast<unsigned long long>(Status));
+    Internal::Fail(*this, Text);
   }
   Internal::Enter(*this, "entry");
   mResult.EntryStatus = Entry(mImageHandle->Handle(), mPlatform->SystemTable());

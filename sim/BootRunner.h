@@ -89,7 +89,8 @@ struct VariableWrite {
   std::u16string Name;
   EFI_GUID Guid = {};
   UINT32 Attributes = 0;
-  std::vector<UINT8> Data;
+  UINTN DataSize = 0;               // as passed
+  std::vector<UINT8> Data;          // the bytes, when SetVariable took them
   EFI_STATUS Status = EFI_SUCCESS;  // what SetVariable answered
   std::string Stage;                // stage of the boot that wrote it
 };

@@ -86,6 +86,21 @@ TEST(BootRunner, KeepsVariablesAcrossBootsAndStartsGlobalsFresh) {
   EXPECT_EQ(Second.VariableWrites[0].Stage, "setup");
 }
 
+TEST(BootRunner, RefusedVariableWriteIsRecordedWithoutReadingItsData) {
+  sim::BootResult Result = sim::RunBoot(sim::BootOptions(), [](sim::BootContext &Boot) {
+    std::u16string Name = u"Huge";
+    EFI_GUID Vendor = kTestVendor;
+    UINT8 Small[4] = {};
+    // A size far past the buffer: the store refuses it before touching the data.
+    Boot.Platform().RuntimeServices()->SetVariable(&Name[0], &Vendor, kNvBs, UINTN{1} << 40, Small);
+  });
+  ASSERT_EQ(Result.End, sim::BootEnd::Normal) << Result.Describe();
+  ASSERT_EQ(Result.VariableWrites.size(), 1u);
+  EXPECT_TRUE(EFI_ERROR(Result.VariableWrites[0].Status));
+  EXPECT_EQ(Result.VariableWrites[0].DataSize, UINTN{1} << 40);
+  EXPECT_TRUE(Result.VariableWrites[0].Data.empty());
+}
+
 // Notification functions of the script test log into the boot being run.
 sim::BootContext *gScriptBoot = nullptr;
 VOID EFIAPI NoteGroupSignal(EFI_EVENT, VOID *Context) {
