@@ -5,6 +5,7 @@
 #include "sim/BootRunner.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -364,6 +365,37 @@ struct BootContext::Internal {
     for (const BootStep &Step : Options.Script) Boot.RunStep(Step);
     Finish(Boot, BootEnd::Normal);
   }
+
+  struct ChildArguments {
+    const BootOptions *Options;
+    const BootBody *Body;
+    int ResultFd;
+  };
+
+  static void *ChildThread(void *Argument) {
+    const ChildArguments &Args = *static_cast<ChildArguments *>(Argument);
+    RunChild(*Args.Options, *Args.Body, Args.ResultFd);
+  }
+
+  // Runs the boot on a thread whose stack has the size of a firmware stack, so
+  // a driver that keeps large work areas on the stack overflows here as it would
+  // on a board (the guard page below the stack turns that into a crash).
+  [[noreturn]] static void RunChildOnFirmwareStack(const BootOptions &Options, const BootBody &Body,
+                                                   int ResultFd) {
+    if (Options.StackBytes == 0) RunChild(Options, Body, ResultFd);
+    ChildArguments Args = {&Options, &Body, ResultFd};
+    pthread_attr_t Attributes;
+    pthread_t Thread;
+    pthread_attr_init(&Attributes);
+    const size_t Minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
+    size_t Bytes = Options.StackBytes < Minimum ? Minimum : Options.StackBytes;
+    if (pthread_attr_setstacksize(&Attributes, Bytes) != 0 ||
+        pthread_create(&Thread, &Attributes, ChildThread, &Args) != 0) {
+      _exit(4);  // the parent reports a boot that sent no result
+    }
+    pthread_join(Thread, nullptr);  // the thread ends the process itself
+    _exit(5);
+  }
 };
 
 BootContext *BootContext::Internal::Active = nullptr;
@@ -491,7 +523,7 @@ BootResult RunBoot(const BootOptions &Options, const BootBody &Body) {
   }
   if (Child == 0) {
     close(Pipe[0]);
-    BootContext::Internal::RunChild(Options, Body, Pipe[1]);
+    BootContext::Internal::RunChildOnFirmwareStack(Options, Body, Pipe[1]);
   }
   close(Pipe[1]);
   std::string Last;

@@ -74,6 +74,10 @@ struct BootOptions {
   BootScript Script;         // steps raised after the body; empty: none
   int TimeoutSeconds = 60;   // a boot still running then is killed
   bool EchoDebug = false;    // copy debug output to stderr as it happens (demos)
+  // Stack the boot runs on: the driver's entry point and callbacks, the body and
+  // the platform's services. 128 KiB is what a DXE phase typically gives; 0 runs
+  // on the process's own (large) stack.
+  size_t StackBytes = 128 * 1024;
 };
 
 enum class BootEnd {

@@ -227,6 +227,33 @@ TEST(BootRunner, HangingBootIsKilledAtTheTimeout) {
   EXPECT_EQ(Result.Stage, "setup");
 }
 
+// Touches Bytes of stack, as a driver with a large local work area does.
+__attribute__((noinline)) int UseStack(size_t Bytes) {
+  volatile char *Area = static_cast<volatile char *>(__builtin_alloca(Bytes));
+  for (size_t Index = 0; Index < Bytes; Index += 512) Area[Index] = 1;
+  return Area[0];
+}
+
+TEST(BootRunner, StackRunsOutWhereAFirmwareStackWould) {
+  auto Body = [](size_t Bytes) {
+    return [Bytes](sim::BootContext &Boot) {
+      UseStack(Bytes);
+      Boot.Note("survived");
+    };
+  };
+  sim::BootOptions Firmware;  // the default: a 128 KiB firmware stack
+  sim::BootResult Small = sim::RunBoot(Firmware, Body(16 * 1024));
+  EXPECT_EQ(Small.End, sim::BootEnd::Normal) << Small.Describe();
+  sim::BootResult Large = sim::RunBoot(Firmware, Body(512 * 1024));
+  EXPECT_EQ(Large.End, sim::BootEnd::Crash) << Large.Describe();
+  EXPECT_TRUE(Large.Notes.empty());
+
+  sim::BootOptions Host;
+  Host.StackBytes = 0;  // the process's own stack
+  sim::BootResult OnHostStack = sim::RunBoot(Host, Body(512 * 1024));
+  EXPECT_EQ(OnHostStack.End, sim::BootEnd::Normal) << OnHostStack.Describe();
+}
+
 TEST(BootRunner, PoolStatisticsAndLeaksComeBack) {
   sim::BootResult Result = sim::RunBoot(sim::BootOptions(), [](sim::BootContext &Boot) {
     EFI_BOOT_SERVICES *Bs = Boot.Platform().BootServices();
