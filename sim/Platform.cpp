@@ -42,9 +42,8 @@ EFI_STATUS EFIAPI SimStall(UINTN) {
 }
 
 EFI_STATUS EFIAPI SimGetNextMonotonicCount(UINT64 *Count) {
-  static UINT64 Counter = 0;
   if (Count == nullptr) return EFI_INVALID_PARAMETER;
-  *Count = ++Counter;
+  *Count = CurrentPlatform().NextMonotonicCount();
   return EFI_SUCCESS;
 }
 

@@ -157,6 +157,8 @@ class Platform {
   // Publishes bytes exactly as given (malformed lists for negative tests).
   VOID *PublishRawHobList(const std::vector<UINT8> &Bytes);
 
+  UINT64 NextMonotonicCount() { return ++mMonotonicCount; }
+
   // Recomputes the CRC32 of the three table headers, as firmware does after
   // changing a table.
   void UpdateTableCrcs();
@@ -187,6 +189,7 @@ class Platform {
   bool mEndOfDxe = false;   // EndOfDxe has been signalled
   bool mAtRuntime = false;  // ExitBootServices has been signalled
   bool mInExitBootServices = false;
+  UINT64 mMonotonicCount = 0;  // GetNextMonotonicCount
 };
 
 // The current platform, or a fault on stderr and abort() when there is none:

@@ -1,6 +1,7 @@
 // Events, event groups and TPLs: the ordering a UEFI core guarantees.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,11 @@ struct CreateRow {
   bool WithNotify;
   EFI_STATUS Expected;
 };
+
+// Rows print as their name in test listings.
+void PrintTo(const CreateRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class CreateEventRules : public ::testing::TestWithParam<CreateRow> {};
 

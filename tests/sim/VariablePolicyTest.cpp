@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,11 @@ struct EntryRow {
   const char *Name;
   std::function<void(std::vector<UINT8> &)> Mutate;
 };
+
+// Rows print as their name in test listings.
+void PrintTo(const EntryRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class MalformedPolicyEntry : public ::testing::TestWithParam<EntryRow> {};
 

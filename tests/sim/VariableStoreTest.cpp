@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,11 @@ struct SetRow {
   EFI_STATUS Expected;
   bool ExistsAfter;
 };
+
+// Rows print as their name in test listings.
+void PrintTo(const SetRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class SetVariableRules : public ::testing::TestWithParam<SetRow> {};
 
