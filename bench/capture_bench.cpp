@@ -27,7 +27,6 @@ struct CaptureBoot {
     return Options;
   }()};
   SampleTables Tables;
-  AcpiPublisher Publisher;
   std::vector<UINT8> MetaData;
   bool Ready = false;
 
@@ -37,8 +36,7 @@ struct CaptureBoot {
     gRT = Platform.RuntimeServices();
     mBootPath = BOOT_PATH_CUSTOM;
     if (!Tables.Load() || !sim::MapSampleAcpiRegions()) return;
-    Publisher.Publish(Platform, &Tables.Fadt, &Tables.Facs, &Tables.Dsdt,
-                      {&Tables.SsdtNvs, &Tables.SsdtNonNvs, &Tables.Apic, &Tables.Mcfg, &Tables.Hpet});
+    if (PublishSampleTables(Platform, Tables) != EFI_SUCCESS) return;
     OpenMetaData(&MetaData, SampleMetaData(Tables, AcpiDataSubTypeFromStorage));
     Ready = OpenWriteStream() == EFI_SUCCESS;
   }

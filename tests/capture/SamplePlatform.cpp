@@ -42,12 +42,6 @@ ACPI_DATA_STORAGE_ELEMENT Element(UINT32 Signature, UINT32 Length, UINT32 SubTyp
   return Common;
 }
 
-void FixChecksum(std::vector<UINT8> *Table) {
-  if (Table->size() >= sizeof(EFI_ACPI_DESCRIPTION_HEADER) && memcmp(Table->data(), "FACS", 4) != 0) {
-    AcpiTableChecksumUpdate(Table->data());
-  }
-}
-
 }  // namespace
 
 UINT64 OemTableIdOf(const char *Text) {
@@ -131,24 +125,24 @@ UINT64 AddressOf(const std::vector<UINT8> &Table) {
   return reinterpret_cast<UINTN>(Table.data());
 }
 
-void AcpiPublisher::Publish(sim::Platform &Platform, std::vector<UINT8> *Fadt, std::vector<UINT8> *Facs,
-                            std::vector<UINT8> *Dsdt, const std::vector<std::vector<UINT8> *> &Further) {
-  auto *Fixed = reinterpret_cast<EFI_ACPI_6_3_FIXED_ACPI_DESCRIPTION_TABLE *>(Fadt->data());
-  if (Fadt->size() >= sizeof(*Fixed)) {
-    Fixed->XFirmwareCtrl = Facs != nullptr ? AddressOf(*Facs) : 0;
-    Fixed->XDsdt = Dsdt != nullptr ? AddressOf(*Dsdt) : 0;
-  }
-  std::vector<UINT64> Entries = {AddressOf(*Fadt)};
-  for (std::vector<UINT8> *Table : Further) {
-    FixChecksum(Table);
-    Entries.push_back(AddressOf(*Table));
-  }
-  if (Dsdt != nullptr) FixChecksum(Dsdt);
-  FixChecksum(Fadt);
-  PublishEntries(Platform, Entries);
+EFI_STATUS PublishSampleTables(sim::Platform &Platform, const SampleTables &Tables) {
+  return Platform.Acpi().InstallPlatformTables({Tables.Fadt, Tables.Facs, Tables.Dsdt, Tables.SsdtNvs,
+                                                Tables.SsdtNonNvs, Tables.Apic, Tables.Mcfg, Tables.Hpet});
 }
 
-void AcpiPublisher::PublishEntries(sim::Platform &Platform, const std::vector<UINT64> &Entries) {
+UINT8 *InstalledTablePointer(sim::Platform &Platform, UINT32 Signature) {
+  return const_cast<UINT8 *>(Platform.Acpi().Find(Signature));
+}
+
+std::vector<UINT8> InstalledTable(sim::Platform &Platform, UINT32 Signature, UINT64 OemTableId) {
+  const UINT8 *Table = Platform.Acpi().Find(Signature, OemTableId);
+  if (Table == nullptr) return {};
+  UINT32 Length = 0;
+  memcpy(&Length, Table + 4, 4);
+  return std::vector<UINT8>(Table, Table + Length);
+}
+
+void RawAcpiRoot::Publish(sim::Platform &Platform, const std::vector<UINT64> &Entries) {
   mXsdt.assign(36 + 8 * Entries.size(), 0);
   memcpy(mXsdt.data(), "XSDT", 4);
   const UINT32 Length = static_cast<UINT32>(mXsdt.size());

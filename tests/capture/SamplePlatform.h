@@ -36,16 +36,21 @@ struct SampleTables {
   bool Load();
 };
 
-// What the platform publishes: the XSDT's entries (addresses of tables the
-// caller keeps alive; 0 for a zero entry), the FADT's pointers, the RSDP.
-class AcpiPublisher {
+// Installs the sample tables as the platform's own (sim::AcpiTables): copies
+// below 4 GiB, the FADT linked to FACS (32-bit) and DSDT, the XSDT listing FADT,
+// both SSDTs, APIC, MCFG and HPET in that order.
+EFI_STATUS PublishSampleTables(sim::Platform &Platform, const SampleTables &Tables);
+// The platform's installed copy of a table, as bytes (its own Length).
+std::vector<UINT8> InstalledTable(sim::Platform &Platform, UINT32 Signature, UINT64 OemTableId = 0);
+// Writable pointer to the installed copy, for mutations after publication.
+UINT8 *InstalledTablePointer(sim::Platform &Platform, UINT32 Signature);
+
+// A root the platform would never build: an RSDP and an XSDT whose entries are
+// given as raw addresses (0 for a zero entry), published in place of the
+// platform's own. The caller keeps the object alive while the walk runs.
+class RawAcpiRoot {
  public:
-  // Links Fadt to Facs and Dsdt through the 64-bit pointers (0 leaves a pointer
-  // zero), fixes every checksum, builds XSDT and RSDP and installs the RSDP.
-  void Publish(sim::Platform &Platform, std::vector<UINT8> *Fadt, std::vector<UINT8> *Facs,
-               std::vector<UINT8> *Dsdt, const std::vector<std::vector<UINT8> *> &Further);
-  // The same with the XSDT's entries given as raw addresses.
-  void PublishEntries(sim::Platform &Platform, const std::vector<UINT64> &Entries);
+  void Publish(sim::Platform &Platform, const std::vector<UINT64> &Entries);
 
  private:
   std::vector<UINT8> mXsdt;
