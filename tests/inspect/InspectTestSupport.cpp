@@ -56,8 +56,7 @@ void SampleCacheTest::TearDown() {
 }
 
 Bytes SampleCacheTest::CaptureSample(UINT32 DsdtSubType) {
-  Publisher.Publish(Platform, &Tables.Fadt, &Tables.Facs, &Tables.Dsdt,
-                    {&Tables.SsdtNvs, &Tables.SsdtNonNvs, &Tables.Apic, &Tables.Mcfg, &Tables.Hpet});
+  EXPECT_EQ(capture_test::PublishSampleTables(Platform, Tables), EFI_SUCCESS);
   capture_test::OpenMetaData(&MetaData, capture_test::SampleMetaData(Tables, DsdtSubType));
   EXPECT_EQ(capture_test::OpenWriteStream(), EFI_SUCCESS);
   EXPECT_EQ(ProcessAcpiTablesFromXsdt(), EFI_SUCCESS) << DebugDump();

@@ -38,7 +38,6 @@ class SampleCacheTest : public CacheTest {
   Bytes CaptureSample(UINT32 DsdtSubType);
 
   capture_test::SampleTables Tables;
-  capture_test::AcpiPublisher Publisher;
   Bytes MetaData;
 };
 

@@ -97,8 +97,10 @@ std::string LastDriverError(const sim::Recorders &Recorder) {
 
 // Words for a refused variable. The status alone names the check in most cases;
 // the driver's size query tells the two EFI_INVALID_PARAMETER causes apart.
-std::string DescribeFillFailure(EFI_STATUS Status, const uint8_t *Data, uint32_t Size, uint32_t Attributes,
+std::string DescribeFillFailure(EFI_STATUS Status, const uint8_t *Data, const InspectReport &Report,
                                 const sim::Recorders &Recorder) {
+  const uint32_t Size = Report.VariableSize;
+  const uint32_t Attributes = Report.Attributes;
   UINT32 Decompressed = 0;
   UINT32 ScratchSize = 0;
   const bool HeaderFits = GetInfo(Data, Size, &Decompressed, &ScratchSize) == EFI_SUCCESS;
@@ -284,8 +286,7 @@ InspectReport InspectCache(const uint8_t *Data, size_t Size, const InspectOption
     Data += kEfivarfsPrefixSize;
     Size -= kEfivarfsPrefixSize;
   }
-  // One byte past the driver's limit is enough for it to refuse; the size in the
-  // message stays exact up to 4 GiB.
+  // The size in the messages stays exact up to 4 GiB.
   Report.VariableSize = Size > MAX_UINT32 ? MAX_UINT32 : static_cast<uint32_t>(Size);
   if (Size == 0) {
     Report.Error = "variable data is empty";
@@ -293,6 +294,7 @@ InspectReport InspectCache(const uint8_t *Data, size_t Size, const InspectOption
   }
   DriverBinding Binding;
   sim::Platform &Platform = Binding.Platform();
+  // One byte past the driver's limit is enough for it to refuse the variable.
   const size_t Stored = Size > MAX_CACHE_SIZE ? MAX_CACHE_SIZE + 1 : Size;
   const uint32_t LoadAttributes =
       Options.AnyAttributes ? ACPI_DATA_CACHE_VARIABLE_ATTRIBUTES : Report.Attributes;
@@ -301,8 +303,7 @@ InspectReport InspectCache(const uint8_t *Data, size_t Size, const InspectOption
   BLOB_HANDLE Handle = BLOB_HANDLE_NONE;
   EFI_STATUS Status = OpenBlobStream(&Handle, BlobAccessRead);
   if (EFI_ERROR(Status)) {
-    Report.Error =
-        DescribeFillFailure(Status, Data, Report.VariableSize, Report.Attributes, Platform.Recorder());
+    Report.Error = DescribeFillFailure(Status, Data, Report, Platform.Recorder());
   } else {
     Report.Loaded = true;
     Report.DecompressedSize = mReadBlobStreamMaxOffset;
