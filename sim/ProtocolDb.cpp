@@ -108,19 +108,29 @@ EFI_STATUS EFIAPI SimCloseProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, EFI_HA
   return EFI_ERROR(Database.Handle(Handle, Protocol, &Found)) ? EFI_NOT_FOUND : EFI_SUCCESS;
 }
 
+using ProtocolPair = std::pair<EFI_GUID *, VOID *>;
+
+// The (Guid, Interface) pairs of a variadic protocol call, up to a NULL Guid.
+// The list is an ms_abi one, started by the caller (the analyzer does not
+// follow __builtin_ms_va_start, hence the NOLINTs).
+std::vector<ProtocolPair> ReadProtocolPairs(__builtin_ms_va_list &Args) {
+  std::vector<ProtocolPair> Pairs;
+  for (;;) {
+    EFI_GUID *Protocol = __builtin_va_arg(Args, EFI_GUID *);  // NOLINT(clang-analyzer-valist.Uninitialized)
+    if (Protocol == nullptr) return Pairs;
+    Pairs.emplace_back(Protocol,
+                       __builtin_va_arg(Args, VOID *));  // NOLINT(clang-analyzer-valist.Uninitialized)
+  }
+}
+
 // Installs (Guid, Interface) pairs up to a NULL Guid; all or nothing. A device
 // path already present on another handle makes the call EFI_ALREADY_STARTED.
 EFI_STATUS EFIAPI SimInstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) {
   if (!Allowed("InstallMultipleProtocolInterfaces")) return EFI_UNSUPPORTED;
   if (Handle == nullptr) return EFI_INVALID_PARAMETER;
-  std::vector<std::pair<EFI_GUID *, VOID *>> Pairs;
   __builtin_ms_va_list Args;
   __builtin_ms_va_start(Args, Handle);
-  for (;;) {
-    EFI_GUID *Protocol = __builtin_va_arg(Args, EFI_GUID *);
-    if (Protocol == nullptr) break;
-    Pairs.emplace_back(Protocol, __builtin_va_arg(Args, VOID *));
-  }
+  std::vector<ProtocolPair> Pairs = ReadProtocolPairs(Args);
   __builtin_ms_va_end(Args);
 
   ProtocolDatabase &Database = Db();
@@ -146,14 +156,9 @@ EFI_STATUS EFIAPI SimInstallMultipleProtocolInterfaces(EFI_HANDLE *Handle, ...) 
 // Removes (Guid, Interface) pairs up to a NULL Guid; all or nothing.
 EFI_STATUS EFIAPI SimUninstallMultipleProtocolInterfaces(EFI_HANDLE Handle, ...) {
   if (!Allowed("UninstallMultipleProtocolInterfaces")) return EFI_UNSUPPORTED;
-  std::vector<std::pair<EFI_GUID *, VOID *>> Pairs;
   __builtin_ms_va_list Args;
   __builtin_ms_va_start(Args, Handle);
-  for (;;) {
-    EFI_GUID *Protocol = __builtin_va_arg(Args, EFI_GUID *);
-    if (Protocol == nullptr) break;
-    Pairs.emplace_back(Protocol, __builtin_va_arg(Args, VOID *));
-  }
+  std::vector<ProtocolPair> Pairs = ReadProtocolPairs(Args);
   __builtin_ms_va_end(Args);
 
   ProtocolDatabase &Database = Db();
