@@ -202,8 +202,8 @@ TEST_F(TableCapture, ThirtyTwoBitPointersAreUsedWhenTheWideOnesAreZero) {
   PublishSample();
   EFI_ACPI_6_3_FIXED_ACPI_DESCRIPTION_TABLE *Fadt = InstalledFadt();
   ASSERT_NE(Fadt, nullptr);
-  ASSERT_EQ(Fadt->XFirmwareCtrl, 0u);
-  ASSERT_NE(Fadt->FirmwareCtrl, 0u);
+  ASSERT_EQ(static_cast<UINT64>(Fadt->XFirmwareCtrl), 0u);  // packed fields: compare copies
+  ASSERT_NE(static_cast<UINT32>(Fadt->FirmwareCtrl), 0u);
   Fadt->XDsdt = 0;
   ASSERT_EQ(ProcessAcpiTablesFromXsdt(), EFI_SUCCESS) << DebugDump();
   const std::vector<std::vector<UINT8>> Entries = WrittenEntries();
