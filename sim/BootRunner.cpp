@@ -357,12 +357,13 @@ struct BootContext::Internal {
     BootContext Boot;
     Boot.mPlatform = &Platform;
     Boot.mResultFd = ResultFd;
+    Boot.mScript = &Options.Script;
     Platform.Recorder().EchoDebug(Options.EchoDebug);
     Active = &Boot;
     HookPlatform(Boot);
     Enter(Boot, "setup");
     if (Body) Body(Boot);
-    for (const BootStep &Step : Options.Script) Boot.RunStep(Step);
+    Boot.RunScript();
     Finish(Boot, BootEnd::Normal);
   }
 
@@ -424,6 +425,12 @@ EFI_STATUS BootContext::StartDriver(const DriverSource &Driver) {
   mResult.EntryStatus = Entry(mImageHandle->Handle(), mPlatform->SystemTable());
   mResult.EntryReturned = true;
   return mResult.EntryStatus;
+}
+
+void BootContext::RunScript() {
+  if (mScriptRan) return;
+  mScriptRan = true;
+  for (const BootStep &Step : *mScript) RunStep(Step);
 }
 
 void BootContext::RunStep(const BootStep &Step) {
@@ -544,10 +551,16 @@ BootResult RunBoot(const BootOptions &Options, const BootBody &Body) {
   return Result;
 }
 
-BootResult RunDriverBoot(const BootOptions &Options, const DriverSource &Driver, const BootBody &Setup) {
+BootResult RunDriverBoot(const BootOptions &Options, const DriverSource &Driver, const BootBody &Setup,
+                         const BootBody &Inspect) {
   return RunBoot(Options, [&](BootContext &Boot) {
     if (Setup) Setup(Boot);
     Boot.StartDriver(Driver);
+    Boot.RunScript();
+    if (Inspect) {
+      BootContext::Internal::Enter(Boot, "inspect");
+      Inspect(Boot);
+    }
   });
 }
 

@@ -134,7 +134,11 @@ class BootContext {
   // the entry point. An image that cannot be loaded ends the boot with
   // BootEnd::Error and the loader's message.
   EFI_STATUS StartDriver(const DriverSource &Driver);
-  // Runs one script step now (the runner also runs BootOptions::Script after the body).
+  // Runs BootOptions::Script now, so the body can look at the platform after
+  // the last signal; the runner then does not run it again. A body that does
+  // not call it gets the script run after it returns.
+  void RunScript();
+  // Runs one step now, outside the script.
   void RunStep(const BootStep &Step);
   // Text carried back in BootResult::Notes.
   void Note(const std::string &Text) { mResult.Notes.push_back(Text); }
@@ -147,9 +151,11 @@ class BootContext {
   BootContext() = default;
 
   sim::Platform *mPlatform = nullptr;
-  int mResultFd = -1;               // pipe to the parent
-  BootResult mResult;               // filled as the boot goes on
-  std::unique_ptr<PeImage> mImage;  // the driver's mapping, for the rest of the boot
+  const BootScript *mScript = nullptr;  // BootOptions::Script
+  bool mScriptRan = false;              // RunScript has run it
+  int mResultFd = -1;                   // pipe to the parent
+  BootResult mResult;                   // filled as the boot goes on
+  std::unique_ptr<PeImage> mImage;      // the driver's mapping, for the rest of the boot
   std::unique_ptr<ImageHandle> mImageHandle;
   ImageOrigin mOrigin;  // where the driver is said to come from
   decltype(EFI_RUNTIME_SERVICES::SetVariable) mPlatformSetVariable = nullptr;  // wrapped service
@@ -160,11 +166,13 @@ using BootBody = std::function<void(BootContext &)>;
 // Runs one boot in a child process and returns what happened.
 BootResult RunBoot(const BootOptions &Options, const BootBody &Body);
 
-// The usual body: Setup (may be empty) prepares the platform, then the driver
-// starts. RunDriverBoot(Options, Driver, Setup) is the one-liner that runs the
-// same scenario on the host library and on the loaded image.
+// The usual body: Setup (may be empty) prepares the platform, the driver
+// starts, the script runs, then Inspect (may be empty) looks at the platform
+// and Note()s what the parent should see. RunDriverBoot(Options, Driver, ...)
+// is the one-liner that runs the same scenario on the host library and on the
+// loaded image.
 BootResult RunDriverBoot(const BootOptions &Options, const DriverSource &Driver,
-                         const BootBody &Setup = nullptr);
+                         const BootBody &Setup = nullptr, const BootBody &Inspect = nullptr);
 
 }  // namespace sim
 

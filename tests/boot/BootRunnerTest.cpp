@@ -60,6 +60,8 @@ EFI_STATUS WriteVariable(sim::BootContext &Boot, const CHAR16 *Name, const std::
   return Boot.Platform().RuntimeServices()->SetVariable(&Copy[0], &Vendor, kNvBs, Data.size(), &Data[0]);
 }
 
+extern "C" EFI_STATUS EFIAPI HostProbeEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+
 // A module global of the "driver": zero at every boot only if boots are processes.
 int gBootCount = 0;
 
@@ -164,6 +166,20 @@ TEST(BootRunner, RecordsOfEveryStageComeBackUpToAReset) {
   EXPECT_EQ(Result.Records.Failures[1].Data, std::vector<UINT8>(kCaller, kCaller + 16));
   EXPECT_EQ(Result.Records.Reset.Type, EfiResetCold);
   EXPECT_EQ(Result.Records.Reset.Status, EFI_SUCCESS);
+}
+
+TEST(BootRunner, InspectSeesThePlatformAfterTheLastSignal) {
+  sim::BootOptions Options;
+  Options.Script = {sim::BootStep::EndOfDxe(), sim::BootStep::ExitBootServices()};
+  sim::BootResult Result = sim::RunDriverBoot(
+      Options, sim::DriverSource::HostLibrary(HostProbeEntry), nullptr, [](sim::BootContext &Boot) {
+        Boot.Note(std::string("end of dxe ") + (Boot.Platform().EndOfDxeSignaled() ? "seen" : "missed"));
+        Boot.Note(std::string("runtime ") + (Boot.Platform().AtRuntime() ? "reached" : "missed"));
+        Boot.RunScript();  // already run: must not signal twice
+      });
+  ASSERT_EQ(Result.End, sim::BootEnd::Normal) << Result.Describe();
+  EXPECT_EQ(Result.Stage, "inspect");
+  EXPECT_EQ(Result.Notes, (std::vector<std::string>{"end of dxe seen", "runtime reached"}));
 }
 
 TEST(BootRunner, ResetEndsTheBootAndSkipsTheRestOfTheScript) {
