@@ -212,6 +212,13 @@ void EventManager::Restore(EFI_TPL OldTpl) {
   DispatchAbove(mTpl);
 }
 
+bool EventManager::IsOpen(EFI_EVENT Handle) const {
+  for (auto &Candidate : mEvents) {
+    if (Candidate.get() == Handle) return !Candidate->Closed;
+  }
+  return false;
+}
+
 UINTN EventManager::OpenEventCount() const {
   UINTN Count = 0;
   for (auto &Candidate : mEvents) Count += Candidate->Closed ? 0 : 1;

@@ -39,6 +39,8 @@ class EventManager {
   // signal-only event of that group (EfiEventGroupSignal).
   void SignalGroup(const EFI_GUID &Group);
   EFI_TPL CurrentTpl() const { return mTpl; }
+  // A handle of an event that exists and is not closed.
+  bool IsOpen(EFI_EVENT Handle) const;
   // Open events, and how many notify calls the platform made so far.
   UINTN OpenEventCount() const;
   UINTN NotificationsDelivered() const { return mDelivered; }

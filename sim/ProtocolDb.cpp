@@ -44,15 +44,15 @@ EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID 
   return Db().Handle(Handle, Protocol, Interface);
 }
 
-EFI_STATUS EFIAPI SimLocateProtocol(EFI_GUID *Protocol, VOID *, VOID **Interface) {
+EFI_STATUS EFIAPI SimLocateProtocol(EFI_GUID *Protocol, VOID *Registration, VOID **Interface) {
   if (!Allowed("LocateProtocol")) return EFI_UNSUPPORTED;
-  return Db().Locate(Protocol, Interface);
+  return Db().Locate(Protocol, Registration, Interface);
 }
 
-EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *,
+EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *SearchKey,
                                   UINTN *BufferSize, EFI_HANDLE *Buffer) {
   if (!Allowed("LocateHandle")) return EFI_UNSUPPORTED;
-  return Db().LocateHandle(SearchType, Protocol, BufferSize, Buffer);
+  return Db().LocateHandle(SearchType, Protocol, SearchKey, BufferSize, Buffer);
 }
 
 EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, EFI_GUID *Protocol, VOID *,
@@ -192,6 +192,11 @@ UINTN DevicePathSize(const VOID *Path) {
   }
 }
 
+EFI_STATUS EFIAPI SimRegisterProtocolNotify(EFI_GUID *Protocol, EFI_EVENT Event, VOID **Registration) {
+  if (!Allowed("RegisterProtocolNotify")) return EFI_UNSUPPORTED;
+  return Db().RegisterNotify(Protocol, Event, Registration);
+}
+
 }  // namespace
 
 void BindProtocolServices(EFI_BOOT_SERVICES &Bs) {
@@ -200,6 +205,7 @@ void BindProtocolServices(EFI_BOOT_SERVICES &Bs) {
   Bs.ReinstallProtocolInterface = &SimReinstallProtocolInterface;
   Bs.HandleProtocol = &SimHandleProtocol;
   Bs.LocateProtocol = &SimLocateProtocol;
+  Bs.RegisterProtocolNotify = &SimRegisterProtocolNotify;
   Bs.LocateHandle = &SimLocateHandle;
   Bs.LocateHandleBuffer = &SimLocateHandleBuffer;
   Bs.ProtocolsPerHandle = &SimProtocolsPerHandle;
@@ -235,6 +241,7 @@ EFI_STATUS ProtocolDatabase::Install(EFI_HANDLE *Handle, const EFI_GUID *Protoco
     *Handle = Record;
   }
   Record->Protocols.push_back(ProtocolEntry{*Protocol, Interface});
+  NotifyInstall(Record, *Protocol, Interface);
   return EFI_SUCCESS;
 }
 
@@ -264,6 +271,7 @@ EFI_STATUS ProtocolDatabase::Reinstall(EFI_HANDLE Handle, const EFI_GUID *Protoc
   for (auto &Entry : Record->Protocols) {
     if (SameGuid(Entry.Guid, *Protocol) && Entry.Interface == OldInterface) {
       Entry.Interface = NewInterface;
+      NotifyInstall(Record, *Protocol, NewInterface);
       return EFI_SUCCESS;
     }
   }
@@ -284,8 +292,16 @@ EFI_STATUS ProtocolDatabase::Handle(EFI_HANDLE Handle, const EFI_GUID *Protocol,
   return EFI_UNSUPPORTED;
 }
 
-EFI_STATUS ProtocolDatabase::Locate(const EFI_GUID *Protocol, VOID **Interface) {
+EFI_STATUS ProtocolDatabase::Locate(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface) {
   if (Protocol == nullptr || Interface == nullptr) return EFI_INVALID_PARAMETER;
+  if (Registration != nullptr) {
+    *Interface = nullptr;
+    NotifyRegistration *Notify = FindRegistration(Registration);
+    if (Notify == nullptr || Notify->Pending.empty()) return EFI_NOT_FOUND;
+    *Interface = Notify->Pending.front().second;
+    Notify->Pending.pop_front();
+    return EFI_SUCCESS;
+  }
   auto Counter =
       std::find_if(mLocateCounts.begin(), mLocateCounts.end(),
                    [&](const std::pair<EFI_GUID, UINTN> &Entry) { return SameGuid(Entry.first, *Protocol); });
@@ -325,9 +341,22 @@ std::vector<EFI_HANDLE> ProtocolDatabase::Matching(EFI_LOCATE_SEARCH_TYPE Search
 }
 
 EFI_STATUS ProtocolDatabase::LocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
-                                          UINTN *BufferSize, EFI_HANDLE *Buffer) {
+                                          VOID *SearchKey, UINTN *BufferSize, EFI_HANDLE *Buffer) {
   if (BufferSize == nullptr) return EFI_INVALID_PARAMETER;
-  if (SearchType == ByRegisterNotify) return EFI_UNSUPPORTED;
+  if (SearchType == ByRegisterNotify) {
+    NotifyRegistration *Notify = FindRegistration(SearchKey);
+    if (Notify == nullptr) return EFI_INVALID_PARAMETER;
+    if (Notify->Pending.empty()) return EFI_NOT_FOUND;
+    if (*BufferSize < sizeof(EFI_HANDLE)) {
+      *BufferSize = sizeof(EFI_HANDLE);
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    if (Buffer == nullptr) return EFI_INVALID_PARAMETER;
+    *Buffer = Notify->Pending.front().first;
+    *BufferSize = sizeof(EFI_HANDLE);
+    Notify->Pending.pop_front();
+    return EFI_SUCCESS;
+  }
   if (SearchType != AllHandles && (SearchType != ByProtocol || Protocol == nullptr))
     return EFI_INVALID_PARAMETER;
   std::vector<EFI_HANDLE> Found = Matching(SearchType, Protocol);
@@ -391,6 +420,35 @@ bool ProtocolDatabase::DevicePathInUse(const VOID *DevicePath) const {
     }
   }
   return false;
+}
+
+EFI_STATUS ProtocolDatabase::RegisterNotify(const EFI_GUID *Protocol, EFI_EVENT Event, VOID **Registration) {
+  if (Protocol == nullptr || Registration == nullptr || !mOwner.Events().IsOpen(Event))
+    return EFI_INVALID_PARAMETER;
+  mRegistrations.push_back(std::make_unique<NotifyRegistration>(NotifyRegistration{*Protocol, Event, {}}));
+  *Registration = mRegistrations.back().get();
+  return EFI_SUCCESS;
+}
+
+ProtocolDatabase::NotifyRegistration *ProtocolDatabase::FindRegistration(VOID *Key) {
+  for (auto &Registration : mRegistrations) {
+    if (Registration.get() == Key) return Registration.get();
+  }
+  return nullptr;
+}
+
+// Registrations whose event was closed are dropped, as a core does on CloseEvent.
+void ProtocolDatabase::NotifyInstall(EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID *Interface) {
+  std::vector<EFI_EVENT> ToSignal;
+  for (auto &Registration : mRegistrations) {
+    if (!SameGuid(Registration->Guid, Protocol) || !mOwner.Events().IsOpen(Registration->Event)) continue;
+    Registration->Pending.emplace_back(Handle, Interface);
+    ToSignal.push_back(Registration->Event);
+  }
+  // Signalled after the queues are filled: a notify function may locate at once.
+  for (EFI_EVENT Event : ToSignal) {
+    if (mOwner.Events().IsOpen(Event)) mOwner.Events().Signal(Event);
+  }
 }
 
 EFI_HANDLE ProtocolDatabase::InstallOnNewHandle(const EFI_GUID &Protocol, VOID *Interface) {

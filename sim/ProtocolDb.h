@@ -4,6 +4,7 @@
 #ifndef ZEPHRIN_SIM_PROTOCOL_DB_H_
 #define ZEPHRIN_SIM_PROTOCOL_DB_H_
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -25,9 +26,14 @@ class ProtocolDatabase {
   EFI_STATUS Uninstall(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface);
   EFI_STATUS Reinstall(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *OldInterface, VOID *NewInterface);
   EFI_STATUS Handle(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface);
-  EFI_STATUS Locate(const EFI_GUID *Protocol, VOID **Interface);
-  EFI_STATUS LocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, UINTN *BufferSize,
-                          EFI_HANDLE *Buffer);
+  EFI_STATUS Locate(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
+  EFI_STATUS LocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, VOID *SearchKey,
+                          UINTN *BufferSize, EFI_HANDLE *Buffer);
+  // RegisterProtocolNotify: every later install (or reinstall) of Protocol
+  // queues the handle for the registration and signals Event; LocateProtocol
+  // and LocateHandle(ByRegisterNotify) with the registration hand out the
+  // queued entries one at a time.
+  EFI_STATUS RegisterNotify(const EFI_GUID *Protocol, EFI_EVENT Event, VOID **Registration);
   EFI_STATUS LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, UINTN *NoHandles,
                                 EFI_HANDLE **Buffer);
   EFI_STATUS ProtocolsPerHandle(EFI_HANDLE Handle, EFI_GUID ***Buffer, UINTN *Count);
@@ -51,7 +57,16 @@ class ProtocolDatabase {
   HandleRecord *Find(EFI_HANDLE Handle) const;
   std::vector<EFI_HANDLE> Matching(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol) const;
 
+  struct NotifyRegistration {
+    EFI_GUID Guid;
+    EFI_EVENT Event;
+    std::deque<std::pair<EFI_HANDLE, VOID *>> Pending;  // installs not yet handed out
+  };
+  void NotifyInstall(EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID *Interface);
+  NotifyRegistration *FindRegistration(VOID *Key);
+
   Platform &mOwner;
+  std::vector<std::unique_ptr<NotifyRegistration>> mRegistrations;
   std::vector<std::unique_ptr<HandleRecord>> mHandles;  // live handles, creation order
   std::vector<std::pair<EFI_GUID, UINTN>> mLocateCounts;
 };

@@ -144,3 +144,39 @@ TEST_F(ProtocolDbTest, OpenProtocolChecksAttributes) {
 }
 
 }  // namespace
+
+namespace {
+
+VOID EFIAPI CountNotify(EFI_EVENT, VOID *Context) {
+  ++*static_cast<int *>(Context);
+}
+
+TEST_F(ProtocolDbTest, RegisterProtocolNotifyQueuesEachLaterInstall) {
+  int Notified = 0;
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(Bs->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, CountNotify, &Notified, &Event), EFI_SUCCESS);
+  Board.Protocols().InstallOnNewHandle(kAlpha, &InterfaceA);  // before the registration: not reported
+  VOID *Registration = nullptr;
+  ASSERT_EQ(Bs->RegisterProtocolNotify(&kAlpha, Event, &Registration), EFI_SUCCESS);
+  EFI_HANDLE Second = Board.Protocols().InstallOnNewHandle(kAlpha, &InterfaceB);
+  Board.Protocols().InstallOnNewHandle(kBeta, &InterfaceB);
+  EXPECT_EQ(Notified, 1);
+
+  EFI_HANDLE Found = nullptr;
+  UINTN Size = sizeof(Found);
+  EXPECT_EQ(Bs->LocateHandle(ByRegisterNotify, nullptr, Registration, &Size, &Found), EFI_SUCCESS);
+  EXPECT_EQ(Found, Second);
+  EXPECT_EQ(Bs->LocateHandle(ByRegisterNotify, nullptr, Registration, &Size, &Found), EFI_NOT_FOUND);
+
+  Board.Protocols().InstallOnNewHandle(kAlpha, &InterfaceA);
+  VOID *Interface = nullptr;
+  EXPECT_EQ(Bs->LocateProtocol(&kAlpha, Registration, &Interface), EFI_SUCCESS);
+  EXPECT_EQ(Interface, &InterfaceA);
+  EXPECT_EQ(Bs->LocateProtocol(&kAlpha, Registration, &Interface), EFI_NOT_FOUND);
+
+  ASSERT_EQ(Bs->CloseEvent(Event), EFI_SUCCESS);
+  Board.Protocols().InstallOnNewHandle(kAlpha, &InterfaceB);  // closed event: nothing signalled
+  EXPECT_EQ(Notified, 2);
+}
+
+}  // namespace
