@@ -14,10 +14,11 @@
 
 namespace {
 
-// FV name of the first PIWG firmware-volume node of a device path, or NULL. The
-// walk stops at the end node, at a node shorter than a node header (which would
-// never advance) and after PRODUCT_DATA_MAX_DEVICE_PATH_SIZE bytes.
-const EFI_GUID *PdDevicePathFvName(const EFI_DEVICE_PATH_PROTOCOL *Path) {
+// FV name of the first PIWG firmware-volume node of a device path; FALSE when
+// there is none. The walk stops at the end node, at a node shorter than a node
+// header (which would never advance) and after PRODUCT_DATA_MAX_DEVICE_PATH_SIZE
+// bytes. Nodes may sit at any alignment, so the name is copied out byte-wise.
+bool PdDevicePathFvName(const EFI_DEVICE_PATH_PROTOCOL *Path, EFI_GUID *FvName) {
   ByteReader In(Path, PRODUCT_DATA_MAX_DEVICE_PATH_SIZE);
   while (In.Remaining() >= sizeof(EFI_DEVICE_PATH_PROTOCOL)) {
     UINT8 Type = 0, SubType = 0;
@@ -28,12 +29,14 @@ const EFI_GUID *PdDevicePathFvName(const EFI_DEVICE_PATH_PROTOCOL *Path) {
     if (Type == END_DEVICE_PATH_TYPE && SubType == END_ENTIRE_DEVICE_PATH_SUBTYPE) break;
     if (Length < sizeof(EFI_DEVICE_PATH_PROTOCOL)) break;
     if (Type == MEDIA_DEVICE_PATH && SubType == MEDIA_PIWG_FW_VOL_DP) {
-      if (Length < sizeof(MEDIA_FW_VOL_DEVICE_PATH)) break;
-      return &reinterpret_cast<const MEDIA_FW_VOL_DEVICE_PATH *>(In.Current())->FvName;
+      ByteReader Node;
+      return Length >= sizeof(MEDIA_FW_VOL_DEVICE_PATH) && In.Take(Length, &Node) &&
+             Node.Skip(OFFSET_OF(MEDIA_FW_VOL_DEVICE_PATH, FvName)) &&
+             Node.ReadBytes(FvName, sizeof(*FvName));
     }
     if (!In.Skip(Length)) break;
   }
-  return NULL;
+  return false;
 }
 
 // Stores Handle in every volume entry whose FV name is FvName.
@@ -139,8 +142,8 @@ EFI_STATUS FindProductDataVolumes(FV_SEARCH_CONTEXT *Context) {
         Path == NULL) {
       continue;
     }
-    const EFI_GUID *FvName = PdDevicePathFvName(Path);
-    if (FvName != NULL) PdAssignVolume(Context, FvName, Handles[Index]);
+    EFI_GUID FvName = {};
+    if (PdDevicePathFvName(Path, &FvName)) PdAssignVolume(Context, &FvName, Handles[Index]);
   }
   if (Handles != NULL) FreePool(Handles);
   return EFI_SUCCESS;

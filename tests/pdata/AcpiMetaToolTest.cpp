@@ -158,15 +158,15 @@ TEST_F(MetaBuild, TableRecordsAreFoundByTheDriversLookups) {
   BOOLEAN DoNotStore = FALSE;
   ACPI_DATA_STORAGE_ENTRY_HEADER *Record = FindDsdtTableMetaDataPtr(Dsdt.data(), &DoNotStore);
   ASSERT_NE(Record, nullptr);
-  EXPECT_EQ(Record->AcpiDataSubType, AcpiDataSubTypeFromFv);
-  EXPECT_EQ(Record->AcpiCommonHeader.Length, 48u);
+  EXPECT_EQ(+Record->AcpiDataSubType, AcpiDataSubTypeFromFv);
+  EXPECT_EQ(+Record->AcpiCommonHeader.Length, 48u);
   EFI_GUID File{};
   std::memcpy(&File, reinterpret_cast<UINT8 *>(Record) + ACPI_META_DATA_DSDT_FV_FILE_OFFSET, sizeof(File));
   EXPECT_EQ(File.Data1, 0x7E374E25u);
 
   Record = FindSsdtTableMetaDataPtr(Ssdt.data(), &DoNotStore);
   ASSERT_NE(Record, nullptr);
-  EXPECT_EQ(Record->AcpiDataSubType, AcpiDataSubTypeFromStorage);
+  EXPECT_EQ(+Record->AcpiDataSubType, AcpiDataSubTypeFromStorage);
   EXPECT_EQ(AcpiMetaDataRank(Record), 0x3000);
   EXPECT_EQ(std::memcmp(reinterpret_cast<UINT8 *>(Record) + 32, Ssdt.data(), 36), 0)
       << "the SSDT's own header";
@@ -177,7 +177,7 @@ TEST_F(MetaBuild, TableRecordsAreFoundByTheDriversLookups) {
   std::vector<UINT8> Mcfg = Table("mcfg");
   Record = FindMetaDataPtr(Mcfg.data(), &DoNotStore);
   ASSERT_NE(Record, nullptr);
-  EXPECT_EQ(Record->AcpiDataSubType, AcpiDataSubTypeTable);
+  EXPECT_EQ(+Record->AcpiDataSubType, AcpiDataSubTypeTable);
   EXPECT_EQ(AcpiMetaDataRank(Record), 0x2001);
   EXPECT_EQ(std::vector<UINT8>(reinterpret_cast<UINT8 *>(Record) + 32,
                                reinterpret_cast<UINT8 *>(Record) + 32 + Mcfg.size()),
@@ -198,7 +198,7 @@ TEST_F(MetaBuild, ElementLocatorsNameTheObjectsOfTheSources) {
   UINT8 Size = 0;
 
   ASSERT_EQ(All[5]->AcpiDataSubType, AcpiDataSubTypeNvs);
-  EXPECT_EQ(All[5]->AcpiCommonHeader.Length, 159u);
+  EXPECT_EQ(+All[5]->AcpiCommonHeader.Length, 159u);
   ASSERT_EQ(ExtractOpRegionAddressAndLengthFromAml(Dsdt.data(), &Element(5)->Locator, &Address, &Length),
             EFI_SUCCESS);
   EXPECT_EQ(Address, 0x7F000000u);
@@ -206,25 +206,25 @@ TEST_F(MetaBuild, ElementLocatorsNameTheObjectsOfTheSources) {
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(&Dsdt[Element(5)->Locator.NameOffset]), 4), "GNVS");
 
   const auto *Type2 = reinterpret_cast<ACPI_DATA_STORAGE_NVS_TYPE_2 *>(All[6]);
-  EXPECT_EQ(All[6]->AcpiDataNvsType, AcpiDataNvsType2);
-  EXPECT_EQ(All[6]->AcpiCommonHeader.Length, 183u);
-  EXPECT_EQ(Type2->AddressField.Offset, 0x10u);
-  EXPECT_EQ(Type2->LengthField.SizeIndicator, 2);
-  EXPECT_EQ(Type2->LengthField.Offset, 0x14u);
+  EXPECT_EQ(+All[6]->AcpiDataNvsType, AcpiDataNvsType2);
+  EXPECT_EQ(+All[6]->AcpiCommonHeader.Length, 183u);
+  EXPECT_EQ(+Type2->AddressField.Offset, 0x10u);
+  EXPECT_EQ(+Type2->LengthField.SizeIndicator, 2);
+  EXPECT_EQ(+Type2->LengthField.Offset, 0x14u);
 
   const auto *Integer = reinterpret_cast<ACPI_DATA_STORAGE_INTEGER *>(All[7]);
-  EXPECT_EQ(All[7]->AcpiCommonHeader.Length, 216u);
-  EXPECT_EQ(Integer->AcpiDataIntegerType, AcpiDataIntegerTypeDefault);
-  EXPECT_EQ(Integer->Value, 0x4321u);
+  EXPECT_EQ(+All[7]->AcpiCommonHeader.Length, 216u);
+  EXPECT_EQ(+Integer->AcpiDataIntegerType, AcpiDataIntegerTypeDefault);
+  EXPECT_EQ(+Integer->Value, 0x4321u);
   ASSERT_EQ(ExtractNumericConstantFromAml(Dsdt.data(), &Element(7)->Locator, &Value, &Size), EFI_SUCCESS);
   EXPECT_EQ(Value, 0x1234u);
   EXPECT_EQ(Size, 2);
   EXPECT_STREQ(Element(7)->Locator.PathName, "\\IWRD");
 
   const auto *Variable = reinterpret_cast<ACPI_DATA_STORAGE_INTEGER *>(All[8]);
-  EXPECT_EQ(Variable->AcpiDataIntegerType, AcpiDataIntegerTypeVariable);
+  EXPECT_EQ(+Variable->AcpiDataIntegerType, AcpiDataIntegerTypeVariable);
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(Variable->VariableName)), u"PlidOverride");
-  EXPECT_EQ(Variable->Attributes, 7u);
+  EXPECT_EQ(+Variable->Attributes, 7u);
   ASSERT_EQ(ExtractNumericConstantFromAml(Dsdt.data(), &Element(8)->Locator, &Value, &Size), EFI_SUCCESS);
   EXPECT_EQ(Value, 0xA5u);
   // The record's integer matches the entry a capture would build from it.
@@ -233,7 +233,7 @@ TEST_F(MetaBuild, ElementLocatorsNameTheObjectsOfTheSources) {
                                        reinterpret_cast<ACPI_DATA_STORAGE_ENTRY_HEADER *>(Entry.data())),
             All[8]);
 
-  EXPECT_EQ(Element(9)->TableHeader.OemTableId,
+  EXPECT_EQ(+Element(9)->TableHeader.OemTableId,
             reinterpret_cast<EFI_ACPI_DESCRIPTION_HEADER *>(Ssdt.data())->OemTableId);
   ASSERT_EQ(ExtractOpRegionAddressAndLengthFromAml(Ssdt.data(), &Element(9)->Locator, &Address, &Length),
             EFI_SUCCESS);
@@ -241,17 +241,17 @@ TEST_F(MetaBuild, ElementLocatorsNameTheObjectsOfTheSources) {
   EXPECT_EQ(Length, 0x80u);
 
   const auto *NvsType1 = reinterpret_cast<ACPI_DATA_STORAGE_NVS_TYPE_1 *>(All[10]);
-  EXPECT_EQ(All[10]->AcpiCommonHeader.Length, 242u);
+  EXPECT_EQ(+All[10]->AcpiCommonHeader.Length, 242u);
   ASSERT_EQ(ExtractNumericConstantFromAml(Ssdt.data(), &NvsType1->Common.Locator, &Value, &Size),
             EFI_SUCCESS);
   EXPECT_EQ(Value, 0x7F004000u);
   ASSERT_EQ(ExtractNumericConstantFromAml(Ssdt.data(), &NvsType1->LengthLocator, &Value, &Size), EFI_SUCCESS);
   EXPECT_EQ(Value, 0x100u);
 
-  EXPECT_EQ(All[11]->AcpiDataSubType, AcpiDataSubTypeNonNvs);
-  EXPECT_EQ(All[11]->AcpiDataNvsType, AcpiDataNvsType2);
-  EXPECT_EQ(Element(11)->TableHeader.OemTableId,
-            reinterpret_cast<EFI_ACPI_DESCRIPTION_HEADER *>(NonNvs.data())->OemTableId);
+  EXPECT_EQ(+All[11]->AcpiDataSubType, AcpiDataSubTypeNonNvs);
+  EXPECT_EQ(+All[11]->AcpiDataNvsType, AcpiDataNvsType2);
+  EXPECT_EQ(+Element(11)->TableHeader.OemTableId,
+            +reinterpret_cast<EFI_ACPI_DESCRIPTION_HEADER *>(NonNvs.data())->OemTableId);
   ASSERT_EQ(ExtractOpRegionAddressAndLengthFromAml(NonNvs.data(), &Element(11)->Locator, &Address, &Length),
             EFI_SUCCESS);
   EXPECT_EQ(Address, 0x7F005000u);

@@ -39,7 +39,7 @@ TEST_P(FirstItem, ReportsEachDefect) {
   EXPECT_EQ(GetFirstDataItem(Container.data(), Container.size(), &Item), GetParam().Status);
   if (GetParam().Status == EFI_SUCCESS) {
     EXPECT_EQ(Item.Offset, kFirstItem);
-    EXPECT_EQ(DataItemHeaderAt(&Item)->ItemId, 7);
+    EXPECT_EQ(+DataItemHeaderAt(&Item)->ItemId, 7);
   }
   if (*GetParam().Message != '\0') {
     EXPECT_TRUE(Logged(GetParam().Message, DEBUG_ERROR)) << Debug.Dump();
@@ -152,7 +152,7 @@ TEST_F(ProductDataItems, NextItemStepsByHeaderSizePlusDataSize) {
   ASSERT_EQ(GetFirstDataItem(Container.data(), Container.size(), &Item), EFI_SUCCESS);
   ASSERT_EQ(GetNextDataItemHeader(&Item), EFI_SUCCESS);
   EXPECT_EQ(Item.Offset, 26u + 32 + 1);
-  EXPECT_EQ(DataItemHeaderAt(&Item)->ItemId, 9);
+  EXPECT_EQ(+DataItemHeaderAt(&Item)->ItemId, 9);
   EXPECT_EQ(GetNextDataItemHeader(&Item), EFI_NOT_FOUND);
   EXPECT_EQ(Item.Offset, 26u + 32 + 1) << "a failed step leaves the cursor where it was";
 }

@@ -204,7 +204,7 @@ TEST_F(ProductDataLookup, VolumeSearchVisitsEveryContainerThenEnds) {
   while (GetNextProductDataFromFv(&Context, &Size, &Container) == EFI_SUCCESS) {
     DATA_ITEM_CURSOR Item = {};
     ASSERT_EQ(GetFirstDataItem(Container, Size, &Item), EFI_SUCCESS);
-    Seen.push_back(DataItemHeaderAt(&Item)->ItemId);
+    Seen.push_back(+DataItemHeaderAt(&Item)->ItemId);
     EXPECT_EQ(Size, 26u + 24 + DataItemHeaderAt(&Item)->DataSize);
     ReleaseProductDataContainer(Container);
   }
