@@ -24,6 +24,24 @@ EFI_STATUS EFIAPI SimAllocatePages(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE Memor
   return Board.Pages().Allocate(Type, MemoryType, Pages, Memory);
 }
 
+// The map lists the page allocations (pool lives in host memory and is not
+// part of it). Descriptors are 8 bytes longer than the structure, as on many
+// boards, so that a caller stepping by sizeof() instead of DescriptorSize fails.
+EFI_STATUS EFIAPI SimGetMemoryMap(UINTN *MapSize, EFI_MEMORY_DESCRIPTOR *Map, UINTN *MapKey,
+                                  UINTN *DescriptorSize, UINT32 *DescriptorVersion) {
+  Platform &Board = CurrentPlatform();
+  if (!Board.CheckBootService("GetMemoryMap", TPL_HIGH_LEVEL)) return EFI_UNSUPPORTED;
+  return Board.Pages().GetMemoryMap(MapSize, Map, MapKey, DescriptorSize, DescriptorVersion);
+}
+
+EFI_STATUS EFIAPI SimExitBootServices(EFI_HANDLE, UINTN MapKey) {
+  Platform &Board = CurrentPlatform();
+  if (!Board.CheckBootService("ExitBootServices", TPL_APPLICATION)) return EFI_UNSUPPORTED;
+  if (MapKey != Board.Pages().MapKey()) return EFI_INVALID_PARAMETER;
+  Board.SignalExitBootServices();
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI SimFreePages(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   Platform &Board = CurrentPlatform();
   if (!Board.CheckBootService("FreePages", TPL_NOTIFY)) return EFI_UNSUPPORTED;
@@ -46,6 +64,8 @@ VOID *MapAt(UINT64 Address, UINTN Bytes) {
 void BindPageServices(EFI_BOOT_SERVICES &Bs) {
   Bs.AllocatePages = &SimAllocatePages;
   Bs.FreePages = &SimFreePages;
+  Bs.GetMemoryMap = &SimGetMemoryMap;
+  Bs.ExitBootServices = &SimExitBootServices;
 }
 
 PageAllocator::~PageAllocator() {
@@ -102,6 +122,7 @@ EFI_STATUS PageAllocator::Allocate(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE Memor
   std::memset(Mapped, kFreshPageFill, Bytes);
   *Memory = reinterpret_cast<UINT64>(Mapped);
   mLive[*Memory] = PageAllocation{Pages, MemoryType, Type};
+  ++mMapKey;
   return EFI_SUCCESS;
 }
 
@@ -111,6 +132,7 @@ EFI_PHYSICAL_ADDRESS PageAllocator::AllocateForPlatform(EFI_MEMORY_TYPE MemoryTy
   std::memset(Mapped, 0, EFI_PAGES_TO_SIZE(Pages));
   auto Address = reinterpret_cast<EFI_PHYSICAL_ADDRESS>(Mapped);
   mLive[Address] = PageAllocation{Pages, MemoryType, AllocateMaxAddress};
+  ++mMapKey;
   return Address;
 }
 
@@ -125,6 +147,38 @@ EFI_STATUS PageAllocator::Free(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages) {
   }
   munmap(reinterpret_cast<VOID *>(Memory), EFI_PAGES_TO_SIZE(Pages));
   mLive.erase(Found);
+  ++mMapKey;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS PageAllocator::GetMemoryMap(UINTN *MapSize, EFI_MEMORY_DESCRIPTOR *Map, UINTN *MapKey,
+                                       UINTN *DescriptorSize, UINT32 *DescriptorVersion) const {
+  constexpr UINTN kDescriptorSize = sizeof(EFI_MEMORY_DESCRIPTOR) + 8;
+  constexpr UINT64 kWriteBack = 0x8;  // EFI_MEMORY_WB
+  if (MapSize == nullptr) return EFI_INVALID_PARAMETER;
+  UINTN Needed = mLive.size() * kDescriptorSize;
+  if (DescriptorSize != nullptr) *DescriptorSize = kDescriptorSize;
+  if (DescriptorVersion != nullptr) *DescriptorVersion = 1;
+  if (*MapSize < Needed) {
+    *MapSize = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (Map == nullptr || MapKey == nullptr || DescriptorSize == nullptr || DescriptorVersion == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  auto *Out = reinterpret_cast<UINT8 *>(Map);
+  for (auto &Entry : mLive) {
+    EFI_MEMORY_DESCRIPTOR Descriptor{};
+    Descriptor.Type = Entry.second.Type;
+    Descriptor.PhysicalStart = Entry.first;
+    Descriptor.NumberOfPages = Entry.second.Pages;
+    Descriptor.Attribute = kWriteBack;
+    std::memset(Out, 0, kDescriptorSize);
+    std::memcpy(Out, &Descriptor, sizeof(Descriptor));
+    Out += kDescriptorSize;
+  }
+  *MapSize = Needed;
+  *MapKey = mMapKey;
   return EFI_SUCCESS;
 }
 

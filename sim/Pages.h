@@ -35,6 +35,10 @@ class PageAllocator {
   // The Nth AllocatePages call from now fails with EFI_OUT_OF_RESOURCES (0: off).
   void FailAllocation(UINT64 Nth) { mFailAt = Nth; }
   UINT64 TotalAllocations() const { return mCalls; }
+  // GetMemoryMap over the page allocations; the key changes with every change.
+  EFI_STATUS GetMemoryMap(UINTN *MapSize, EFI_MEMORY_DESCRIPTOR *Map, UINTN *MapKey, UINTN *DescriptorSize,
+                          UINT32 *DescriptorVersion) const;
+  UINTN MapKey() const { return mMapKey; }
   const std::map<EFI_PHYSICAL_ADDRESS, PageAllocation> &Live() const { return mLive; }
   // The allocation that contains Address, or nullptr.
   const PageAllocation *Containing(EFI_PHYSICAL_ADDRESS Address, EFI_PHYSICAL_ADDRESS *Start = nullptr) const;
@@ -45,6 +49,7 @@ class PageAllocator {
   std::map<EFI_PHYSICAL_ADDRESS, PageAllocation> mLive;
   UINT64 mCalls = 0;
   UINT64 mFailAt = 0;
+  UINTN mMapKey = 1;  // changes with every allocation and free
 };
 
 }  // namespace sim

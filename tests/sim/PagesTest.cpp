@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "sim/Platform.h"
 
@@ -64,6 +65,37 @@ TEST_F(PagesTest, AllocateAddressTakesExactlyThatAddressOnce) {
   EFI_PHYSICAL_ADDRESS Again = Probe;
   EXPECT_EQ(Bs->AllocatePages(AllocateAddress, EfiBootServicesData, 1, &Again), EFI_NOT_FOUND);
   Bs->FreePages(Address, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PagesTest, MemoryMapListsPageAllocationsAndItsKeyGatesExitBootServices) {
+  EFI_PHYSICAL_ADDRESS Address = 0xFFFFFFFF;
+  ASSERT_EQ(Bs->AllocatePages(AllocateMaxAddress, EfiACPIMemoryNVS, 2, &Address), EFI_SUCCESS);
+  UINTN MapSize = 0;
+  UINTN MapKey = 0;
+  UINTN DescriptorSize = 0;
+  UINT32 Version = 0;
+  ASSERT_EQ(Bs->GetMemoryMap(&MapSize, nullptr, &MapKey, &DescriptorSize, &Version), EFI_BUFFER_TOO_SMALL);
+  ASSERT_GT(DescriptorSize, sizeof(EFI_MEMORY_DESCRIPTOR));
+  std::vector<UINT8> Map(MapSize);
+  ASSERT_EQ(Bs->GetMemoryMap(&MapSize, reinterpret_cast<EFI_MEMORY_DESCRIPTOR *>(Map.data()), &MapKey,
+                             &DescriptorSize, &Version),
+            EFI_SUCCESS);
+  bool Listed = false;
+  for (UINTN Offset = 0; Offset + DescriptorSize <= MapSize; Offset += DescriptorSize) {
+    EFI_MEMORY_DESCRIPTOR Descriptor;
+    std::memcpy(&Descriptor, Map.data() + Offset, sizeof(Descriptor));
+    Listed = Listed || (Descriptor.PhysicalStart == Address && Descriptor.NumberOfPages == 2 &&
+                        Descriptor.Type == EfiACPIMemoryNVS);
+  }
+  EXPECT_TRUE(Listed);
+  EXPECT_EQ(Bs->ExitBootServices(nullptr, MapKey + 1), EFI_INVALID_PARAMETER);
+  EXPECT_FALSE(Board.AtRuntime());
+  EXPECT_EQ(Bs->ExitBootServices(nullptr, MapKey), EFI_SUCCESS);
+  EXPECT_TRUE(Board.AtRuntime());
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ TEST(PlatformTest, EveryServiceSlotIsFilled) {
   CheckSlots(Board.RuntimeServices(), sizeof(EFI_RUNTIME_SERVICES), 0);
   EFI_TIME Time;
   EXPECT_EQ(Board.RuntimeServices()->GetTime(&Time, nullptr), EFI_UNSUPPORTED);
-  EXPECT_EQ(Board.BootServices()->ExitBootServices(nullptr, 0), EFI_UNSUPPORTED);
+  EFI_HANDLE Image = nullptr;
+  EXPECT_EQ(Board.BootServices()->LoadImage(FALSE, nullptr, nullptr, nullptr, 0, &Image), EFI_UNSUPPORTED);
 }
 
 TEST(PlatformTest, ConfigurationTableAddsReplacesAndDeletes) {
