@@ -135,6 +135,17 @@ TEST_F(ProductDataLookup, HobsWithoutTheItemLeadToTheVolumes) {
   EXPECT_TRUE(Platform.Pool().IsLive(static_cast<UINT8 *>(Data) - 24 - 26));
 }
 
+// The container read from a volume is kept only when an item of it is handed
+// out; a base item whose container carries no listed DataId is let go.
+TEST_F(ProductDataLookup, VolumeContainerWithoutAListedDataIdIsReleased) {
+  PublishHobs({InfoHob({1})});
+  AddVolumeNamed(gProductDataPrimaryFvGuid,
+                 {RawFile(kFileA, sim::BuildProductDataContainer({{7, 9, {0x79}}}))});
+  VOID *Data = nullptr;
+  EXPECT_EQ(FirstByteOfItem(&Data), -1);
+  EXPECT_EQ(Data, nullptr);
+}
+
 TEST_F(ProductDataLookup, SecondaryVolumeIsSearchedAfterThePrimary) {
   PublishHobs({InfoHob({1})});
   AddVolumeNamed(gProductDataSecondaryFvGuid,
