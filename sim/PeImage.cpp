@@ -10,7 +10,7 @@
 #include <iterator>
 #include <vector>
 
-#include "common/ByteReader.h"
+#include "sim/PeRelocations.h"
 
 namespace sim {
 
@@ -65,72 +65,7 @@ void CopyImageContents(uint8_t *Image, const uint8_t *File, const PeHeaders &H) 
   }
 }
 
-// One pass over the relocation directory; writes only when Write is set.
-bool WalkRelocations(uint8_t *Image, uint32_t ImageSize, const PeDataDirectory &Dir, uint64_t Delta,
-                     bool Write, std::string *Error) {
-  ByteReader Blocks(Image + Dir.Rva, Dir.Size);
-  while (Blocks.Remaining() != 0) {
-    uint32_t BlockOffset = Dir.Rva + static_cast<uint32_t>(Blocks.Position());
-    UINT32 PageRva = 0;
-    UINT32 BlockSize = 0;
-    ByteReader Entries;
-    if (!Blocks.Read32(&PageRva) || !Blocks.Read32(&BlockSize)) {
-      *Error = PeFormatMessage("relocation directory ends inside the block header at 0x%x", BlockOffset);
-      return false;
-    }
-    if (BlockSize < 8 || BlockSize % 2 != 0) {
-      *Error = PeFormatMessage("relocation block at 0x%x has an invalid size %u", BlockOffset, BlockSize);
-      return false;
-    }
-    if (!Blocks.Take(BlockSize - 8, &Entries)) {
-      *Error = PeFormatMessage("relocation block at 0x%x (%u bytes) runs past the relocation directory",
-                               BlockOffset, BlockSize);
-      return false;
-    }
-    if (PageRva >= ImageSize) {
-      *Error = PeFormatMessage("relocation block for page 0x%x lies outside the image (SizeOfImage 0x%x)",
-                               PageRva, ImageSize);
-      return false;
-    }
-    UINT16 Entry = 0;
-    while (Entries.Read16(&Entry)) {
-      uint16_t Type = Entry >> 12;
-      // PageRva < ImageSize <= 4 GiB - 1 and the offset is 12 bits: no wrap in 64 bits.
-      uint64_t Target = uint64_t{PageRva} + (Entry & 0xFFFu);
-      if (Type == kPeRelAbsolute) continue;
-      if (Type != kPeRelDir64) {
-        *Error = PeFormatMessage("relocation type %u at 0x%llx is not supported", Type,
-                                 static_cast<unsigned long long>(Target));
-        return false;
-      }
-      if (Target > ImageSize || ImageSize - Target < 8) {
-        *Error = PeFormatMessage("relocation at 0x%llx runs past the image (SizeOfImage 0x%x)",
-                                 static_cast<unsigned long long>(Target), ImageSize);
-        return false;
-      }
-      if (Write) {
-        uint64_t Value = 0;
-        memcpy(&Value, Image + Target, 8);
-        Value += Delta;
-        memcpy(Image + Target, &Value, 8);
-      }
-    }
-  }
-  return true;
-}
-
 }  // namespace
-
-bool ApplyBaseRelocations(uint8_t *Image, uint32_t ImageSize, const PeDataDirectory &Dir, uint64_t Delta,
-                          std::string *Error) {
-  if (Dir.Size == 0) return true;
-  if (Dir.Rva > ImageSize || Dir.Size > ImageSize - Dir.Rva) {
-    *Error = PeFormatMessage("relocation directory 0x%x+0x%x lies outside the image", Dir.Rva, Dir.Size);
-    return false;
-  }
-  return WalkRelocations(Image, ImageSize, Dir, Delta, false, Error) &&
-         WalkRelocations(Image, ImageSize, Dir, Delta, true, Error);
-}
 
 std::unique_ptr<PeImage> PeImage::Load(const uint8_t *File, size_t Size, std::string *Error) {
   PeHeaders Headers;
@@ -155,7 +90,7 @@ std::unique_ptr<PeImage> PeImage::Load(const uint8_t *File, size_t Size, std::st
                              static_cast<unsigned long long>(Headers.ImageBase));
     return nullptr;
   }
-  if (!ApplyBaseRelocations(Base, Headers.SizeOfImage, Relocs, Delta, Error)) return nullptr;
+  if (!ApplyBaseRelocations(Base, Headers.SizeOfImage, Relocs, kPeRelDir64, Delta, Error)) return nullptr;
   return Image;
 }
 

@@ -44,14 +44,6 @@ class PeImage {
   PeHeaders mHeaders;  // the validated headers the image was built from
 };
 
-// Applies the base relocations described by Dir to the image of ImageSize bytes
-// at Image, adding Delta to every DIR64 target. Walks all blocks once to check
-// them before changing a byte, so a rejected image is left as it was. Rejects a
-// block shorter than its header, a block past the directory, a page or a target
-// outside the image and any type other than ABSOLUTE and DIR64.
-bool ApplyBaseRelocations(uint8_t *Image, uint32_t ImageSize, const PeDataDirectory &Dir, uint64_t Delta,
-                          std::string *Error);
-
 }  // namespace sim
 
 #endif  // ZEPHRIN_SIM_PE_IMAGE_H_

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/PeImage.h"
+#include "sim/PeRelocations.h"
 #include "tests/boot/PeFixture.h"
 
 namespace {
@@ -234,7 +235,7 @@ class BaseRelocations : public testing::Test {
   }
   bool Apply(uint64_t Delta, std::string *Error) {
     return sim::ApplyBaseRelocations(mImage.data(), static_cast<uint32_t>(mImage.size()), {kDirRva, mDirSize},
-                                     Delta, Error);
+                                     sim::kPeRelDir64, Delta, Error);
   }
   std::vector<uint8_t> mImage;
   uint32_t mDirSize = 0;
@@ -253,6 +254,29 @@ TEST_F(BaseRelocations, NegativeDeltaWraps) {
   std::string Error;
   ASSERT_TRUE(Apply(~uint64_t{0} - 0xFFF, &Error)) << Error;  // -0x1000
   EXPECT_EQ(Get64(0x10), 0u);
+}
+
+TEST_F(BaseRelocations, HighLowAddsToThirtyTwoBitsOnly) {
+  Put64(0x10, 0xAAAAAAAAFFFFF000);
+  AddBlock(0, {0x3010});
+  std::string Error;
+  ASSERT_TRUE(sim::ApplyBaseRelocations(mImage.data(), 0x1000, {kDirRva, mDirSize}, sim::kPeRelHighLow,
+                                        0x2000, &Error))
+      << Error;
+  EXPECT_EQ(Get64(0x10), 0xAAAAAAAA00001000u) << "the carry must not reach the next four bytes";
+}
+
+TEST_F(BaseRelocations, TargetMustFitItsWidth) {
+  AddBlock(0, {0x3FFC});  // HIGHLOW: 4 bytes fit exactly at the end of the page
+  std::string Error;
+  EXPECT_TRUE(
+      sim::CheckBaseRelocations(&mImage[kDirRva], {kDirRva, mDirSize}, 0x1000, sim::kPeRelHighLow, &Error))
+      << Error;
+  mDirSize = 0;
+  AddBlock(0, {0xAFFC});  // DIR64: 8 bytes do not
+  EXPECT_FALSE(
+      sim::CheckBaseRelocations(&mImage[kDirRva], {kDirRva, mDirSize}, 0x1000, sim::kPeRelDir64, &Error));
+  EXPECT_EQ(Error, "relocation at 0xffc runs past the image (SizeOfImage 0x1000)");
 }
 
 TEST_F(BaseRelocations, RejectedDirectoryLeavesImageUntouched) {
@@ -274,7 +298,7 @@ TEST_F(BaseRelocations, DirectoryEndingInsideBlockHeaderIsRejected) {
 
 TEST_F(BaseRelocations, DirectoryOutsideImageIsRejected) {
   std::string Error;
-  EXPECT_FALSE(sim::ApplyBaseRelocations(mImage.data(), 0x1000, {0xFF0, 0x20}, 1, &Error));
+  EXPECT_FALSE(sim::ApplyBaseRelocations(mImage.data(), 0x1000, {0xFF0, 0x20}, sim::kPeRelDir64, 1, &Error));
   EXPECT_EQ(Error, "relocation directory 0xff0+0x20 lies outside the image");
 }
 

@@ -183,6 +183,22 @@ const RejectCase kRejectCases[] = {
        return "base relocation directory " + Hex(Get32(F, DirectoryOffset(F, 5, false))) + "+" +
               Hex(Get32(F, DirectoryOffset(F, 5, false) + 4)) + " is not inside the file data of a section";
      }},
+    {"RelocationTypeOfAnotherMachine",
+     [](File *F) {
+       size_t Block = Get32(*F, DirectoryOffset(*F, 5, false));  // in place: RVA == file offset
+       Set16(F, Block + 8, static_cast<uint16_t>((10u << 12) | (Get16(*F, Block + 8) & 0xFFF)));
+     },
+     [](const File &F) {
+       size_t Block = Get32(F, DirectoryOffset(F, 5, false));
+       return "relocation type 10 at " + Hex(Get32(F, Block) + (Get16(F, Block + 8) & 0xFFF)) +
+              " is not supported";
+     }},
+    {"RelocationBlockPastImage",
+     [](File *F) { Set32(F, Get32(*F, DirectoryOffset(*F, 5, false)), SizeOfImage(*F)); },
+     [](const File &F) {
+       return "relocation block for page " + Hex(SizeOfImage(F)) + " lies outside the image (SizeOfImage " +
+              Hex(SizeOfImage(F)) + ")";
+     }},
 };
 
 class TeConvertRejects : public testing::TestWithParam<RejectCase> {};

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sim/PeFormat.h"
+#include "sim/PeRelocations.h"
 #include "uefi/PiTeImage.h"
 
 namespace te_convert {
@@ -76,6 +77,15 @@ bool CheckDirectoryInSectionData(const sim::PeHeaders &H, uint32_t Slot, const c
   return false;
 }
 
+// A PEI core that shadows the module to memory rebases it with these blocks, so
+// they must be sound. In place, the directory's RVA is also its file offset, and
+// the check above put it inside the file.
+bool CheckRelocations(const std::vector<uint8_t> &Pe, const sim::PeHeaders &H, std::string *Error) {
+  const sim::PeDataDirectory &Dir = H.Directory(sim::kPeDirBaseReloc);
+  if (Dir.Size == 0) return true;
+  return sim::CheckBaseRelocations(Pe.data() + Dir.Rva, Dir, H.SizeOfImage, sim::kPeRelHighLow, Error);
+}
+
 EFI_TE_IMAGE_HEADER BuildTeHeader(const sim::PeHeaders &H) {
   EFI_TE_IMAGE_HEADER Te;
   memset(&Te, 0, sizeof(Te));
@@ -101,7 +111,8 @@ bool ConvertPe32ToTe(const std::vector<uint8_t> &Pe, std::vector<uint8_t> *Te, s
   if (!sim::ParsePeHeaders(Pe.data(), Pe.size(), &Headers, Error) || !CheckTePolicy(Headers, Error) ||
       !CheckSectionsRunInPlace(Headers, Error) ||
       !CheckDirectoryInSectionData(Headers, sim::kPeDirBaseReloc, "base relocation", Error) ||
-      !CheckDirectoryInSectionData(Headers, sim::kPeDirDebug, "debug", Error)) {
+      !CheckDirectoryInSectionData(Headers, sim::kPeDirDebug, "debug", Error) ||
+      !CheckRelocations(Pe, Headers, Error)) {
     return false;
   }
   const EFI_TE_IMAGE_HEADER Header = BuildTeHeader(Headers);

@@ -29,8 +29,9 @@ namespace te_convert {
 // Converts the PE32 file Pe into a TE image in *Te. Requires: IA-32 machine,
 // PE32 magic, an EFI subsystem (10, 11 or 12), at most 255 sections, no imports,
 // StrippedSize below 64 KiB, every section's file offset equal to its RVA and at
-// or after the section table, and the base relocation and debug directories
-// inside section data. Returns false with a message naming the fault in *Error.
+// or after the section table, the base relocation and debug directories inside
+// section data, and sound HIGHLOW relocation blocks. Returns false with a
+// message naming the fault in *Error.
 bool ConvertPe32ToTe(const std::vector<uint8_t> &Pe, std::vector<uint8_t> *Te, std::string *Error);
 
 }  // namespace te_convert
