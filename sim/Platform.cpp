@@ -41,6 +41,19 @@ EFI_STATUS EFIAPI SimStall(UINTN) {
   return EFI_SUCCESS;
 }
 
+// No watchdog fires in a simulated boot; arming and disarming it succeed.
+EFI_STATUS EFIAPI SimSetWatchdogTimer(UINTN, UINT64, UINTN DataSize, CHAR16 *Data) {
+  return DataSize != 0 && Data == nullptr ? EFI_INVALID_PARAMETER : EFI_SUCCESS;
+}
+
+// A fixed wall-clock time, so boots are reproducible: 2026-12-07 12:00:00 UTC.
+EFI_STATUS EFIAPI SimGetTime(EFI_TIME *Time, EFI_TIME_CAPABILITIES *Capabilities) {
+  if (Time == nullptr) return EFI_INVALID_PARAMETER;
+  *Time = EFI_TIME{2026, 12, 7, 12, 0, 0, 0, 0, 0, 0, 0};
+  if (Capabilities != nullptr) *Capabilities = EFI_TIME_CAPABILITIES{1, 50000000, FALSE};
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI SimGetNextMonotonicCount(UINT64 *Count) {
   if (Count == nullptr) return EFI_INVALID_PARAMETER;
   *Count = CurrentPlatform().NextMonotonicCount();
@@ -67,6 +80,7 @@ void BindMiscBootServices(EFI_BOOT_SERVICES &Bs) {
   Bs.CopyMem = &SimCopyMem;
   Bs.SetMem = &SimSetMem;
   Bs.Stall = &SimStall;
+  Bs.SetWatchdogTimer = &SimSetWatchdogTimer;
   Bs.GetNextMonotonicCount = &SimGetNextMonotonicCount;
 }
 
@@ -106,8 +120,19 @@ Platform::Platform(const PlatformOptions &Options)
   if (mOptions.InstallAcpiTableProtocol) mAcpi.InstallProtocol();
 }
 
+// Live platforms form a chain through mPrevious, newest first. One destroyed
+// out of order (an older platform first) is unlinked and the current one stays.
 Platform::~Platform() {
-  gCurrentPlatform = mPrevious;
+  if (gCurrentPlatform == this) {
+    gCurrentPlatform = mPrevious;
+    return;
+  }
+  for (Platform *Later = gCurrentPlatform; Later != nullptr; Later = Later->mPrevious) {
+    if (Later->mPrevious == this) {
+      Later->mPrevious = mPrevious;
+      return;
+    }
+  }
 }
 
 void Platform::BuildTables() {
@@ -127,6 +152,7 @@ void Platform::BuildTables() {
   FillRuntimeServicesUnsupported(mRuntimeServices);
   BindVariableServices(mRuntimeServices);
   mRuntimeServices.ResetSystem = &SimResetSystem;
+  mRuntimeServices.GetTime = &SimGetTime;
 
   mSystemTable.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
   mSystemTable.Hdr.Revision = mOptions.SystemTableRevision;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "sim/Platform.h"
 #include "uefi/PiHob.h"
@@ -25,6 +26,15 @@ TEST(PlatformTest, SystemTableCarriesRevisionSignaturesAndValidCrc) {
   EXPECT_EQ(sim::Platform::Current(), &Board);
 }
 
+TEST(PlatformTest, PlatformsMayEndInAnyOrder) {
+  auto First = std::make_unique<sim::Platform>();
+  auto Second = std::make_unique<sim::Platform>();
+  First.reset();
+  EXPECT_EQ(sim::Platform::Current(), Second.get());
+  Second.reset();
+  EXPECT_EQ(sim::Platform::Current(), nullptr);
+}
+
 TEST(PlatformTest, DefaultRevisionIsTwoSeventy) {
   sim::Platform Board;
   EXPECT_EQ(Board.SystemTable()->Hdr.Revision, 0x00020046u);
@@ -41,8 +51,7 @@ TEST(PlatformTest, EveryServiceSlotIsFilled) {
   };
   CheckSlots(Board.BootServices(), sizeof(EFI_BOOT_SERVICES), OFFSET_OF(EFI_BOOT_SERVICES, Reserved));
   CheckSlots(Board.RuntimeServices(), sizeof(EFI_RUNTIME_SERVICES), 0);
-  EFI_TIME Time;
-  EXPECT_EQ(Board.RuntimeServices()->GetTime(&Time, nullptr), EFI_UNSUPPORTED);
+  EXPECT_EQ(Board.RuntimeServices()->SetTime(nullptr), EFI_UNSUPPORTED);
   EFI_HANDLE Image = nullptr;
   EXPECT_EQ(Board.BootServices()->LoadImage(FALSE, nullptr, nullptr, nullptr, 0, &Image), EFI_UNSUPPORTED);
 }
