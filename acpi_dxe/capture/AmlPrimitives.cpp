@@ -3,6 +3,7 @@
 #include "acpi_dxe/capture/AmlPrimitives.h"
 
 #include "acpi_dxe/core/DebugLib.h"
+#include "common/ByteReader.h"
 #include "common/SafeInt.h"
 #include "uefi/Acpi.h"
 
@@ -14,13 +15,42 @@ constexpr UINT32 kAmlLengthFieldEnd = 8;
 
 // TRUE when Width bytes at Offset lie inside a table of TableLength bytes.
 BOOLEAN AmlRangeInTable(UINT32 TableLength, UINT64 Offset, UINT64 Width) {
-  return (Offset <= TableLength && Width <= TableLength - Offset) ? TRUE : FALSE;
+  return (Offset <= TableLength &&
+          RangeFits(static_cast<UINTN>(Offset), static_cast<UINTN>(Width), TableLength))
+             ? TRUE
+             : FALSE;
 }
 
-UINT64 AmlLoadLe(const UINT8 *Bytes, UINT8 Width) {
-  UINT64 Value = 0;
-  for (UINT8 Index = Width; Index > 0; Index--) Value = (Value << 8) | Bytes[Index - 1];
-  return Value;
+// Reads Width (1, 2, 4 or 8) little-endian bytes at Offset of the Size bytes at
+// Base through the checked reader; FALSE when they do not all lie inside.
+BOOLEAN AmlReadLe(const UINT8 *Base, UINTN Size, UINT64 Offset, UINT8 Width, UINT64 *Value) {
+  if (Offset > Size) return FALSE;
+  const ByteReader Reader(Base, Size);
+  const UINTN At = static_cast<UINTN>(Offset);
+  UINT8 Byte = 0;
+  UINT16 Word = 0;
+  UINT32 DWord = 0;
+  BOOLEAN Read = FALSE;
+  switch (Width) {
+    case 1:
+      Read = Reader.PeekAt8(At, &Byte);
+      *Value = Byte;
+      break;
+    case 2:
+      Read = Reader.PeekAt16(At, &Word);
+      *Value = Word;
+      break;
+    case 4:
+      Read = Reader.PeekAt32(At, &DWord);
+      *Value = DWord;
+      break;
+    case 8:
+      Read = Reader.PeekAt64(At, Value);
+      break;
+    default:
+      break;
+  }
+  return Read;
 }
 
 VOID AmlStoreLe(UINT8 *Bytes, UINT8 Width, UINT64 Value) {
@@ -108,18 +138,19 @@ UINT8 AmlIntegerPrefixWidth(UINT8 PrefixByte) {
 }
 
 UINT32 AmlTableLength(const UINT8 *Aml) {
-  return static_cast<UINT32>(AmlLoadLe(Aml + OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, Length), 4));
+  // The caller guarantees the header's first eight bytes; the rest is bounded by them.
+  UINT64 Length = 0;
+  AmlReadLe(Aml, kAmlLengthFieldEnd, OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, Length), 4, &Length);
+  return static_cast<UINT32>(Length);
 }
 
 BOOLEAN AmlReadTableInteger(const UINT8 *Aml, UINT64 Offset, UINT8 Width, UINT64 *Value) {
-  if (Aml == nullptr || Value == nullptr || Width == 0 || Width > 8) return FALSE;
-  if (!AmlRangeInTable(AmlTableLength(Aml), Offset, Width)) return FALSE;
-  *Value = AmlLoadLe(Aml + Offset, Width);
-  return TRUE;
+  if (Aml == nullptr || Value == nullptr) return FALSE;
+  return AmlReadLe(Aml, AmlTableLength(Aml), Offset, Width, Value);
 }
 
 BOOLEAN AmlWriteTableInteger(UINT8 *Aml, UINT64 Offset, UINT8 Width, UINT64 Value) {
-  if (Aml == nullptr || Width == 0 || Width > 8) return FALSE;
+  if (Aml == nullptr || (Width != 1 && Width != 2 && Width != 4 && Width != 8)) return FALSE;
   if (!AmlRangeInTable(AmlTableLength(Aml), Offset, Width)) return FALSE;
   AmlStoreLe(Aml + Offset, Width, Value);
   return TRUE;
@@ -156,7 +187,7 @@ EFI_STATUS ExtractNumericConstantFromAml(const UINT8 *Aml, const AML_OBJECT_LOCA
                Opcode, Locator->ValueOffset - 1, Locator->PrefixByte);
     return EFI_COMPROMISED_DATA;
   }
-  *Value = AmlLoadLe(Aml + Locator->ValueOffset, Width);
+  AmlReadLe(Aml, TableLength, Locator->ValueOffset, Width, Value);  // bounds checked above
   *Size = Width;
   DebugPrint(DEBUG_INFO, "%a - Value found in AML = %x\n", kName, static_cast<UINT32>(*Value));
   DebugPrint(DEBUG_INFO, "%a - Value size in AML  = %x\n", kName, *Size);
@@ -259,7 +290,9 @@ EFI_STATUS ExtractType2NvsValue(UINT64 ParentAddress, UINT64 ParentLength, UINT8
     case FIELD_TYPE_2_NVS_MODE: {
       const EFI_STATUS Status = Type2CheckField(kName, ParentAddress, ParentLength, Offset, Width);
       if (EFI_ERROR(Status)) return Status;
-      *Value = AmlLoadLe(reinterpret_cast<const UINT8 *>(static_cast<UINTN>(ParentAddress + Offset)), Width);
+      AmlReadLe(reinterpret_cast<const UINT8 *>(static_cast<UINTN>(ParentAddress)),
+                static_cast<UINTN>(ParentLength), Offset, Width,
+                Value);  // Type2CheckField has bounded the field
       break;
     }
     case LITERAL_TYPE_2_NVS_MODE:

@@ -20,7 +20,7 @@ UINT8 AmlIntegerPrefixWidth(UINT8 PrefixByte);
 // Length of the table that starts at Aml (its header's Length field).
 UINT32 AmlTableLength(const UINT8 *Aml);
 
-// Bounded little-endian access to Width (1..8) bytes at Offset of the table at Aml.
+// Bounded little-endian access to Width (1, 2, 4 or 8) bytes at Offset of the table at Aml.
 // FALSE, and nothing read or written, when the bytes do not lie inside the table.
 BOOLEAN AmlReadTableInteger(const UINT8 *Aml, UINT64 Offset, UINT8 Width, UINT64 *Value);
 BOOLEAN AmlWriteTableInteger(UINT8 *Aml, UINT64 Offset, UINT8 Width, UINT64 Value);
