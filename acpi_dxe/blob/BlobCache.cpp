@@ -107,6 +107,20 @@ EFI_STATUS BlobDecompressIntoReadCache(const VOID *Compressed, UINTN DataSize) {
   return EFI_SUCCESS;
 }
 
+// A cache stored with other attributes (left by older firmware, or written by
+// someone else before the policy was enforced) is never loaded, and UEFI refuses
+// to rewrite a variable with different attributes: without this the stale
+// variable would block every later store. Deleting it first lets the new cache in.
+VOID BlobDeleteCacheWithOtherAttributes(BLOB_CACHE_VARIABLE_ID *Id) {
+  UINT32 Attributes = 0;
+  UINTN DataSize = 0;
+  EFI_STATUS Status = gRT->GetVariable(Id->Name, &Id->Guid, &Attributes, &DataSize, nullptr);
+  if (Status != EFI_BUFFER_TOO_SMALL || Attributes == ACPI_DATA_CACHE_VARIABLE_ATTRIBUTES) return;
+  Status = gRT->SetVariable(Id->Name, &Id->Guid, 0, 0, nullptr);
+  DebugPrint(DEBUG_WARN, "%a - deleted %s stored with attributes 0x%x: %r\n", mFlushCacheName, Id->Name,
+             Attributes, Status);
+}
+
 // Compresses the write stream and writes it to the variable. A stream that does
 // not compress below its own size is not stored; an empty one never is.
 EFI_STATUS BlobStoreWriteStream() {
@@ -130,6 +144,7 @@ EFI_STATUS BlobStoreWriteStream() {
   }
   BLOB_CACHE_VARIABLE_ID Id;
   BlobGetCacheVariableId(&Id);
+  BlobDeleteCacheWithOtherAttributes(&Id);
   Status = gRT->SetVariable(Id.Name, &Id.Guid, ACPI_DATA_CACHE_VARIABLE_ATTRIBUTES, DstSize, Compressed);
   if (EFI_ERROR(Status)) {
     DebugPrint(DEBUG_ERROR, "%a - failed to write compressed blob to variable: %r\n", mFlushCacheName,

@@ -7,7 +7,7 @@ static constexpr UINTN kFixedRecordSize =
     sizeof(VARIABLE_POLICY_ENTRY) + sizeof(VARIABLE_LOCK_ON_VAR_STATE_POLICY);
 static_assert(kFixedRecordSize == 62, "policy record layout");
 
-static constexpr UINT32 kCacheAttributes = EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS;
+static constexpr UINT32 kCacheAttributes = ACPI_DATA_CACHE_VARIABLE_ATTRIBUTES;
 static constexpr UINT8 kLockedStateValue = 1;
 
 EFI_STATUS CreateVarStateVariablePolicy(const EFI_GUID *VarStateNamespace, const CHAR16 *VarStateName,
@@ -15,7 +15,7 @@ EFI_STATUS CreateVarStateVariablePolicy(const EFI_GUID *VarStateNamespace, const
   if (VarStateNamespace == nullptr || VarStateName == nullptr || NewEntry == nullptr)
     return EFI_INVALID_PARAMETER;
   const UINTN VarStateNameSize = 2 * StrLen(VarStateName) + 2;
-  const UINTN NameSize = 2 * StrLen(kAcpiDataCacheName) + 2;
+  const UINTN NameSize = 2 * StrLen(ACPI_DATA_CACHE_VARIABLE_NAME) + 2;
   const UINTN Size = kFixedRecordSize + VarStateNameSize + NameSize;
   if (Size > MAX_UINT16) return EFI_BUFFER_TOO_SMALL;
 
@@ -41,7 +41,7 @@ EFI_STATUS CreateVarStateVariablePolicy(const EFI_GUID *VarStateNamespace, const
   CopyMem(&Lock->Namespace, VarStateNamespace, sizeof(EFI_GUID));
   Lock->Value = kLockedStateValue;
   CopyMem(Record + kFixedRecordSize, VarStateName, VarStateNameSize);
-  CopyMem(Record + Entry->OffsetToName, kAcpiDataCacheName, NameSize);
+  CopyMem(Record + Entry->OffsetToName, ACPI_DATA_CACHE_VARIABLE_NAME, NameSize);
   return EFI_SUCCESS;
 }
 

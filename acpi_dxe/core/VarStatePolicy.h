@@ -4,16 +4,14 @@
 #ifndef ZEPHRIN_ACPI_DXE_CORE_VAR_STATE_POLICY_H_
 #define ZEPHRIN_ACPI_DXE_CORE_VAR_STATE_POLICY_H_
 
+#include "acpi_dxe/blob/BlobCache.h"
 #include "uefi/Protocol/VariablePolicy.h"
 
-inline constexpr EFI_GUID gAcpiDataCacheVariableGuid = {
-    0x79660E97, 0x514B, 0x4CFC, {0x87, 0x3F, 0x02, 0xB3, 0xAB, 0x00, 0xC0, 0x86}};
 inline constexpr EFI_GUID gAcpiCacheLockIndicatorGuid = {
     0x6A85A0B9, 0x3C08, 0x4585, {0xAC, 0x1F, 0x8E, 0xD2, 0x21, 0xCF, 0x05, 0x9F}};
 inline constexpr EFI_GUID gEbsVariableGuid = {
     0xECF590C6, 0xF8F9, 0x4387, {0x84, 0x22, 0x48, 0x6E, 0x3C, 0xCD, 0x8B, 0x20}};
 
-inline constexpr CHAR16 kAcpiDataCacheName[] = u"AcpiDataCache";
 inline constexpr CHAR16 kAcpiCacheLockIndicatorName[] = u"AcpiCacheLockIndicator";
 inline constexpr CHAR16 kEbsVariableName[] = u"EBS";
 

@@ -123,8 +123,8 @@ struct StoredRow {
   EFI_STATUS Status;
   UINTN Level;
   const char *Message;
-  // What storing the new stream then gives. The store refuses to change the
-  // attributes of an existing variable, so a variable with the wrong ones stays.
+  // What storing the new stream then gives. A variable with the wrong
+  // attributes is deleted first, so it never blocks the store.
   EFI_STATUS FlushStatus = EFI_SUCCESS;
 };
 
@@ -153,10 +153,9 @@ std::vector<StoredRow> StoredRows() {
   const char *Undeterminable = "FillCache - failed to determine decompressed size: Invalid Parameter\n";
   return {
       {"AttributesWithRuntimeAccess", kNvBs | EFI_VARIABLE_RUNTIME_ACCESS, ValidCompressed,
-       EFI_COMPROMISED_DATA, DEBUG_ERROR, "FillCache - ACPI cache UEFI variable attributes are invalid!\n",
-       EFI_INVALID_PARAMETER},
+       EFI_COMPROMISED_DATA, DEBUG_ERROR, "FillCache - ACPI cache UEFI variable attributes are invalid!\n"},
       {"AttributesVolatile", EFI_VARIABLE_BOOTSERVICE_ACCESS, ValidCompressed, EFI_COMPROMISED_DATA,
-       DEBUG_ERROR, "FillCache - ACPI cache UEFI variable attributes are invalid!\n", EFI_INVALID_PARAMETER},
+       DEBUG_ERROR, "FillCache - ACPI cache UEFI variable attributes are invalid!\n"},
       {"SizeZero", kNvBs, [] { return Bytes(); }, EFI_INVALID_PARAMETER, DEBUG_WARN,
        "FillCache - could not read AcpiDataCache size from var store: Invalid Parameter\n"},
       {"ShorterThanCompressedHeader", kNvBs, [] { return Bytes(7, 0); }, EFI_INVALID_PARAMETER, DEBUG_ERROR,

@@ -1,0 +1,43 @@
+// The sample platform a demo or an end-to-end test boots the driver on: the
+// compiled fixture tables (FADT, FACS, DSDT, two SSDTs, APIC, MCFG, HPET) in an
+// XSDT, the memory behind their NVS regions, and product data carrying the ACPI
+// meta data compiled from tests/fixtures/acpi/platform.meta.
+#ifndef ZEPHRIN_TOOLS_SAMPLE_PLATFORM_SAMPLE_PLATFORM_H_
+#define ZEPHRIN_TOOLS_SAMPLE_PLATFORM_SAMPLE_PLATFORM_H_
+
+#include <string>
+#include <vector>
+
+#include "sim/Platform.h"
+
+namespace sample {
+
+struct SampleTable {
+  std::string Name;  // file name without .aml
+  std::vector<UINT8> Bytes;
+};
+
+class SamplePlatform {
+ public:
+  // Reads the compiled tables and compiles the meta data description. Empty
+  // arguments take the ones this build produced. False with *Error on failure.
+  bool Load(std::string *Error, const std::string &TableDir = "", const std::string &Description = "");
+
+  // Publishes the platform on a boot: the HOB list (product data with the meta
+  // data, the Product Data Info HOB and, for a custom-path boot, the
+  // custom-path HOB), the ACPI tables in XSDT order and the NVS regions' memory.
+  // False with *Error when the platform refused something.
+  bool Install(sim::Platform &Platform, bool CustomPath, std::string *Error) const;
+
+  const std::vector<SampleTable> &Tables() const { return mTables; }
+  std::vector<UINT8> *MutableTable(const std::string &Name);
+  const std::vector<UINT8> &MetaData() const { return mMetaData; }
+
+ private:
+  std::vector<SampleTable> mTables;  // in the order the platform installs them
+  std::vector<UINT8> mMetaData;
+};
+
+}  // namespace sample
+
+#endif  // ZEPHRIN_TOOLS_SAMPLE_PLATFORM_SAMPLE_PLATFORM_H_
