@@ -339,9 +339,11 @@ EFI_STATUS VariableStore::Set(const CHAR16 *Name, const EFI_GUID *Guid, UINT32 A
   if (EFI_ERROR(Status)) return Status;
 
   StoredVariable *Existing = Lookup(Key, *Guid);
+  // A boot-services-only variable is invisible at runtime: nothing to delete,
+  // and it cannot be shadowed by a runtime variable of the same name.
   if (Existing != nullptr && mOwner.AtRuntime() &&
       (Existing->Attributes & EFI_VARIABLE_RUNTIME_ACCESS) == 0) {
-    Existing = nullptr;  // invisible at runtime, as if it did not exist
+    return Delete ? EFI_NOT_FOUND : EFI_INVALID_PARAMETER;
   }
   if (Existing != nullptr && Attributes != 0 &&
       (Existing->Attributes & ~EFI_VARIABLE_APPEND_WRITE) != (Attributes & ~EFI_VARIABLE_APPEND_WRITE)) {

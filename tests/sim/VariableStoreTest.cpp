@@ -202,6 +202,9 @@ TEST_F(VariableStoreTest, AfterExitBootServicesOnlyRuntimeVariablesRemain) {
   EXPECT_EQ(Get(u"Runtime", &Data), EFI_SUCCESS);
   EXPECT_EQ(Set(u"Volatile", kBsRt, {1}), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Set(u"Runtime", kNvBsRt, {2}), EFI_SUCCESS);
+  EXPECT_EQ(Set(u"BootOnly", kNvBsRt, {2}), EFI_INVALID_PARAMETER);  // no second variable of that name
+  EXPECT_EQ(Set(u"BootOnly", 0, {}), EFI_NOT_FOUND);
+  EXPECT_EQ(Board.Variables().All().size(), 2u);
 }
 
 TEST(VariablePersistence, NonVolatileVariablesSurviveIntoTheNextBoot) {
