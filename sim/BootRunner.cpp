@@ -313,6 +313,7 @@ struct BootContext::Internal {
     Send(Boot, true);
     Boot.mImage.reset();
     close(Boot.mResultFd);
+    fflush(nullptr);  // _exit skips stdio: keep what the boot printed
     _exit(0);
   }
 
