@@ -44,7 +44,7 @@ class BadInput : public CacheTest, public testing::WithParamInterface<BadRow> {
   static Bytes Table(const char *Signature, uint32_t Length) {
     Bytes Table(Length, 0);
     std::memcpy(Table.data(), Signature, 4);
-    Put32(&Table, 4, Length);
+    if (Length >= 8) Put32(&Table, 4, Length);
     return Table;
   }
   Bytes TableEntry(uint32_t Type, const Bytes &Table) {

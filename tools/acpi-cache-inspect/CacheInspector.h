@@ -41,7 +41,9 @@ struct CacheEntry {
   uint32_t StreamOffset = 0;  // offset of its blob header in the decompressed stream
   std::vector<uint8_t> Payload;
   bool HeaderValid = false;  // Header holds the checked entry header
-  ACPI_DATA_STORAGE_ENTRY_HEADER Header{};
+  // Aligned: the driver's header reader stores its fields through UINT32 and
+  // UINT64 pointers, which a packed member at an odd offset would not satisfy.
+  alignas(8) ACPI_DATA_STORAGE_ENTRY_HEADER Header{};
   std::string Problem;  // empty when the entry is well formed
 };
 
