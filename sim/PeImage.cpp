@@ -3,11 +3,11 @@
 #include "sim/PeImage.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "sim/PeRelocations.h"
@@ -96,11 +96,19 @@ std::unique_ptr<PeImage> PeImage::Load(const uint8_t *File, size_t Size, std::st
 
 std::unique_ptr<PeImage> PeImage::LoadFile(const std::string &Path, std::string *Error) {
   std::ifstream In(Path, std::ios::binary);
-  if (!In) {
+  struct stat Info;
+  if (!In || stat(Path.c_str(), &Info) != 0) {
     *Error = "cannot open image file " + Path;
     return nullptr;
   }
-  std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  // Only a regular file has a size to trust (a directory "seeks" to anywhere).
+  const bool Regular = S_ISREG(Info.st_mode);
+  std::vector<uint8_t> Bytes(Regular ? static_cast<size_t>(Info.st_size) : 0);
+  if (!Regular ||
+      !In.read(reinterpret_cast<char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()))) {
+    *Error = "cannot read image file " + Path;
+    return nullptr;
+  }
   return Load(Bytes.data(), Bytes.size(), Error);
 }
 

@@ -203,10 +203,12 @@ TEST(PeImageLoad, MapsLowRelocatesAndKeepsSectionContents) {
             Loaded->Base() + Get32(Image, EntryPointOffset(Image)));
 }
 
-TEST(PeImageLoad, MissingFileIsReported) {
+TEST(PeImageLoad, UnreadableFilesAreReported) {
   std::string Error;
   EXPECT_EQ(sim::PeImage::LoadFile("/nonexistent/driver.efi", &Error), nullptr);
   EXPECT_EQ(Error, "cannot open image file /nonexistent/driver.efi");
+  EXPECT_EQ(sim::PeImage::LoadFile("/tmp", &Error), nullptr);
+  EXPECT_EQ(Error, "cannot read image file /tmp");
 }
 
 // ApplyBaseRelocations on a hand-made image: page 0 holds two 64-bit slots and
