@@ -38,7 +38,7 @@ bool PdReadItem(const CHAR8 *Caller, const UINT8 *Container, UINTN Size, UINTN O
     return false;
   }
   if (!RangeFits(Offset + DATA_ITEM_DATA_OFFSET, Fields->DataSize, Size)) {
-    DebugPrint(DEBUG_ERROR, "  [%a]: Item at offset 0x%x with %d bytes of data runs past its container!\n",
+    DebugPrint(DEBUG_ERROR, "  [%a]: Item at offset 0x%x with 0x%x bytes of data runs past its container!\n",
                Caller, (UINT32)Offset, Fields->DataSize);
     return false;
   }
