@@ -1,6 +1,8 @@
 // Parsing the acpi-meta description, one statement per line.
 #include "tools/acpi-meta/MetaDescription.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <sstream>
