@@ -129,7 +129,7 @@ TEST_F(UefiExtractCrossCheckTest, ExtractsOriginalBytesFromOurStreams) {
     EFI_GUID Name = {
         0x5A1C0000u + static_cast<UINT32>(Index), 0x7E11, 0x4C0D, {0x9A, 0x31, 0, 0, 0, 0, 0, 1}};
     Names.push_back(Name);
-    sim::FfsFile File;
+    sim::FvFile File;
     File.Name = Name;
     File.Type = EFI_FV_FILETYPE_FREEFORM;
     File.Sections.push_back({EFI_SECTION_COMPRESSION, CompressionSectionBody(Payloads[Index].Data)});
