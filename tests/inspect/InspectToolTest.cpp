@@ -168,6 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"/nonexistent/AcpiDataCache"},
                  3,
                  "acpi-cache-inspect: /nonexistent/AcpiDataCache: cannot read the file\n"},
+        UsageRow{"DirectoryAsFile", {"/"}, 3, "acpi-cache-inspect: /: cannot read the file\n"},
         UsageRow{"Help", {"--help"}, 0, ""}),
     [](const testing::TestParamInfo<UsageRow> &Info) { return Info.param.Name; });
 

@@ -91,13 +91,15 @@ int ParseArguments(int Argc, char **Argv, Arguments *Out) {
   return -1;
 }
 
+// Reads in chunks, so that a small file costs no more than its size.
 bool ReadBounded(const std::string &Path, std::vector<uint8_t> *Data, bool *TooLarge) {
   std::ifstream In(Path, std::ios::binary);
   if (!In) return false;
-  Data->resize(kReadLimit + 1);
-  In.read(reinterpret_cast<char *>(Data->data()), static_cast<std::streamsize>(Data->size()));
+  char Chunk[0x10000];
+  while (Data->size() <= kReadLimit && In.read(Chunk, sizeof(Chunk)).gcount() > 0) {
+    Data->insert(Data->end(), Chunk, Chunk + In.gcount());
+  }
   if (In.bad()) return false;
-  Data->resize(static_cast<size_t>(In.gcount()));
   *TooLarge = Data->size() > kReadLimit;
   return true;
 }
