@@ -148,9 +148,10 @@ std::string DescribeVariable(const InspectReport &Report) {
 
 std::vector<std::string> DescribeEntry(const CacheEntry &Entry) {
   std::string Line = "entry " + std::to_string(Entry.Index) + " @" + Hex(Entry.StreamOffset) + ": ";
-  if (!Entry.HeaderValid)
+  if (!Entry.HeaderValid) {
     return {Line + "payload of " + std::to_string(Entry.Payload.size()) + " bytes",
             "  malformed: " + Entry.Problem};
+  }
   const ACPI_DATA_STORAGE_ENTRY_HEADER &Header = Entry.Header;
   Line += "type " + TypeName(Header.AcpiDataType) + ", sub-type " + SubTypeName(Header.AcpiDataSubType) +
           ", signature " + Printable(&Header.AcpiCommonHeader.Signature, 4);
