@@ -41,6 +41,11 @@ EFI_STATUS EFIAPI SimCloseEvent(EFI_EVENT Event) {
 EFI_STATUS EFIAPI SimCheckEvent(EFI_EVENT Event) {
   return Events().Check(Event);
 }
+EFI_STATUS EFIAPI SimWaitForEvent(UINTN NumberOfEvents, EFI_EVENT *Event, UINTN *Index) {
+  if (!CurrentPlatform().CheckBootService("WaitForEvent", TPL_APPLICATION)) return EFI_UNSUPPORTED;
+  return Events().Wait(NumberOfEvents, Event, Index);
+}
+
 EFI_TPL EFIAPI SimRaiseTpl(EFI_TPL NewTpl) {
   return Events().Raise(NewTpl);
 }
@@ -60,6 +65,7 @@ void BindEventServices(EFI_BOOT_SERVICES &Bs) {
   Bs.SignalEvent = &SimSignalEvent;
   Bs.CloseEvent = &SimCloseEvent;
   Bs.CheckEvent = &SimCheckEvent;
+  Bs.WaitForEvent = &SimWaitForEvent;
   Bs.RaiseTPL = &SimRaiseTpl;
   Bs.RestoreTPL = &SimRestoreTpl;
 }
@@ -190,6 +196,27 @@ EFI_STATUS EventManager::Check(EFI_EVENT Handle) {
   if (!Target->Signaled) return EFI_NOT_READY;
   Target->Signaled = false;
   return EFI_SUCCESS;
+}
+
+// WaitForEvent: the first signalled event of the list ends the wait. Nothing
+// signals an event while the platform waits (there are no timers), so a wait
+// with none signalled would never end on a board: a fault and EFI_NOT_READY.
+EFI_STATUS EventManager::Wait(UINTN NumberOfEvents, EFI_EVENT *List, UINTN *Index) {
+  if (NumberOfEvents == 0 || List == nullptr || Index == nullptr) return EFI_INVALID_PARAMETER;
+  if (mTpl != TPL_APPLICATION) return EFI_UNSUPPORTED;
+  for (UINTN Position = 0; Position < NumberOfEvents; ++Position) {
+    EFI_STATUS Status = Check(List[Position]);
+    if (Status == EFI_SUCCESS) {
+      *Index = Position;
+      return EFI_SUCCESS;
+    }
+    if (Status != EFI_NOT_READY) {
+      *Index = Position;
+      return Status;
+    }
+  }
+  mOwner.ReportFault("WaitForEvent on events that nothing will signal");
+  return EFI_NOT_READY;
 }
 
 EFI_TPL EventManager::Raise(EFI_TPL NewTpl) {

@@ -32,6 +32,7 @@ class EventManager {
   EFI_STATUS Signal(EFI_EVENT Event);
   EFI_STATUS Close(EFI_EVENT Event);
   EFI_STATUS Check(EFI_EVENT Event);
+  EFI_STATUS Wait(UINTN NumberOfEvents, EFI_EVENT *List, UINTN *Index);
   EFI_TPL Raise(EFI_TPL NewTpl);
   void Restore(EFI_TPL OldTpl);
 

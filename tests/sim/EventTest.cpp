@@ -219,3 +219,28 @@ TEST(ConfigTableEvents, InstallingATableSignalsItsGuidGroup) {
 }
 
 }  // namespace
+
+namespace {
+
+VOID EFIAPI SignalSelf(EFI_EVENT Event, VOID *) {
+  sim::Platform::Current()->BootServices()->SignalEvent(Event);
+}
+
+TEST_F(EventTest, WaitForEventEndsAtTheFirstSignalledEvent) {
+  EFI_EVENT Idle = nullptr;
+  EFI_EVENT Ready = nullptr;
+  ASSERT_EQ(Bs->CreateEvent(0, 0, nullptr, nullptr, &Idle), EFI_SUCCESS);
+  ASSERT_EQ(Bs->CreateEvent(EVT_NOTIFY_WAIT, TPL_CALLBACK, SignalSelf, nullptr, &Ready), EFI_SUCCESS);
+  EFI_EVENT List[2] = {Idle, Ready};
+  UINTN Index = 9;
+  EXPECT_EQ(Bs->WaitForEvent(2, List, &Index), EFI_SUCCESS);
+  EXPECT_EQ(Index, 1u);
+  EXPECT_EQ(Bs->WaitForEvent(1, List, &Index), EFI_NOT_READY);
+  ASSERT_EQ(Board.Faults().size(), 1u);
+  Board.ClearFaults();
+  EXPECT_EQ(Bs->SignalEvent(Idle), EFI_SUCCESS);
+  EXPECT_EQ(Bs->WaitForEvent(1, List, &Index), EFI_SUCCESS);
+  EXPECT_EQ(Bs->CheckEvent(Idle), EFI_NOT_READY);  // the wait consumed the signal
+}
+
+}  // namespace
