@@ -4,8 +4,9 @@
 // it calls a real firmware: through gST/gBS/gRT and the protocols it locates.
 //
 // The service functions find their Platform through one process-wide pointer:
-// constructing a Platform makes it current, destroying it restores the one that
-// was current before. One boot at a time per process.
+// the newest live Platform is current; when it ends, the one before it is
+// current again. A process normally runs one boot at a time (the boot runner
+// gives each boot a child process).
 //
 // Every slot of the service tables is filled; services this platform does not
 // implement return EFI_UNSUPPORTED. Misuse that a real firmware would punish
