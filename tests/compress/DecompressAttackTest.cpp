@@ -384,5 +384,35 @@ TEST(DecompressInterfaceTest, ScratchIsExactlyTheStatedSize) {
   EXPECT_EQ(DECOMPRESS_SCRATCH_SIZE, 13376);
 }
 
+// Matches at every short distance and at lengths around the 8-byte word: the
+// output must be what a byte-by-byte copy gives (an overlapping match repeats
+// its source). The oracle is that byte-by-byte copy, done here.
+TEST(DecompressMatchCopyTest, EveryShortDistanceAndLengthCopiesBytewise) {
+  const std::string Prefix = "abcdefghijklmnopqrst";
+  for (uint32_t Distance = 1; Distance <= Prefix.size(); Distance++) {
+    for (uint32_t Length : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 100u, 256u}) {
+      SCOPED_TRACE("distance " + std::to_string(Distance) + " length " + std::to_string(Length));
+      std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
+      CSymbols.push_back('z');
+      CSymbols.push_back(Length + 253);
+      uint32_t PositionBits = 0;
+      while (((Distance - 1) >> PositionBits) != 0) PositionBits++;
+      BlockWriter Writer(CSymbols, {PositionBits});
+      BitWriter Out;
+      Writer.PutHeader(Out, static_cast<uint16_t>(Prefix.size() + 2));
+      for (char Byte : Prefix) Writer.Literal(Out, static_cast<uint8_t>(Byte));
+      Writer.Match(Out, Length, Distance);
+      Writer.Literal(Out, 'z');
+      Bytes Expected(Prefix.begin(), Prefix.end());
+      for (uint32_t Index = 0; Index < Length; Index++)
+        Expected.push_back(Expected[Expected.size() - Distance]);
+      Expected.push_back('z');
+      DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+      ASSERT_EQ(Result.Status, EFI_SUCCESS);
+      ASSERT_TRUE(Result.Output == Expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace compress_test
