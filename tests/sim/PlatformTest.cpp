@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "sim/Platform.h"
 #include "uefi/PiHob.h"
@@ -105,6 +106,15 @@ TEST(PlatformTest, HobListIsPublishedInPiLayout) {
   UINT64 EndOfList = 0;
   std::memcpy(&EndOfList, static_cast<const UINT8 *>(List) + 48, 8);
   EXPECT_EQ(EndOfList, reinterpret_cast<UINTN>(Hob));
+}
+
+TEST(PlatformTest, RawHobListIsPublishedByteForByte) {
+  sim::Platform Board;
+  std::vector<UINT8> Malformed = {0x04, 0x00, 0x05, 0x00, 0,
+                                  0,    0,    0,    0xAA};  // HobLength 5: not a multiple of 8
+  VOID *List = Board.PublishRawHobList(Malformed);
+  EXPECT_EQ(Board.FindConfigurationTable(gEfiHobListGuid), List);
+  EXPECT_EQ(std::memcmp(List, Malformed.data(), Malformed.size()), 0);
 }
 
 }  // namespace

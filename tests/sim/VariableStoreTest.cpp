@@ -158,6 +158,23 @@ TEST_F(VariableStoreTest, FullStoreIsOutOfResourcesAndKeepsTheOldValue) {
             EFI_SUCCESS);
 }
 
+TEST_F(VariableStoreTest, QueryVariableInfoReportsRoomPerStore) {
+  UINT64 Maximum = 0;
+  UINT64 Remaining = 0;
+  UINT64 Largest = 0;
+  ASSERT_EQ(Rt->QueryVariableInfo(kNvBs, &Maximum, &Remaining, &Largest), EFI_SUCCESS);
+  EXPECT_EQ(Maximum, 0x40000u);
+  EXPECT_EQ(Remaining, 0x40000u);
+  EXPECT_EQ(Largest, 0x8400u - 32u);
+  ASSERT_EQ(Set(u"Var", kNvBs, {1, 2}), EFI_SUCCESS);
+  ASSERT_EQ(Rt->QueryVariableInfo(kNvBs, &Maximum, &Remaining, &Largest), EFI_SUCCESS);
+  EXPECT_EQ(Remaining, 0x40000u - (32u + 8u + 2u));
+  ASSERT_EQ(Rt->QueryVariableInfo(kBsRt, &Maximum, &Remaining, &Largest), EFI_SUCCESS);
+  EXPECT_EQ(Remaining, 0x10000u);
+  EXPECT_EQ(Rt->QueryVariableInfo(EFI_VARIABLE_NON_VOLATILE, &Maximum, &Remaining, &Largest),
+            EFI_INVALID_PARAMETER);
+}
+
 TEST_F(VariableStoreTest, InjectedFailureLeavesStoreUntouched) {
   ASSERT_EQ(Set(u"Var", kNvBs, {1}), EFI_SUCCESS);
   Board.Variables().FailSetVariable(2, EFI_DEVICE_ERROR, u"Var");
