@@ -142,12 +142,22 @@ EFI_STATUS CreateIntegerElementEntry(const VOID *Record, UINTN RecordLength, UIN
 
 bool ReadAcpiDataStorageEntryHeader(const VOID *Payload, UINT32 PayloadLength,
                                     ACPI_DATA_STORAGE_ENTRY_HEADER *Header) {
+  // Read into locals: the header is packed, and the caller's copy need not be
+  // aligned, so its fields must not be written through UINT32/UINT64 pointers.
+  UINT32 Revision = 0, Signature = 0, Length = 0, DataType = 0, SubType = 0, NvsType = 0;
+  UINT64 EntrySignature = 0;
   ByteReader Reader(Payload, PayloadLength);
-  bool Ok = Reader.Read32(&Header->Revision) && Reader.Read32(&Header->AcpiCommonHeader.Signature) &&
-            Reader.Read32(&Header->AcpiCommonHeader.Length) && Reader.Read32(&Header->AcpiDataType) &&
-            Reader.Read32(&Header->AcpiDataSubType) && Reader.Read32(&Header->AcpiDataNvsType) &&
-            Reader.Read64(&Header->EntrySignature);
-  return Ok && Header->AcpiCommonHeader.Length == PayloadLength;
+  bool Ok = Reader.Read32(&Revision) && Reader.Read32(&Signature) && Reader.Read32(&Length) &&
+            Reader.Read32(&DataType) && Reader.Read32(&SubType) && Reader.Read32(&NvsType) &&
+            Reader.Read64(&EntrySignature);
+  Header->Revision = Revision;
+  Header->AcpiCommonHeader.Signature = Signature;
+  Header->AcpiCommonHeader.Length = Length;
+  Header->AcpiDataType = DataType;
+  Header->AcpiDataSubType = SubType;
+  Header->AcpiDataNvsType = NvsType;
+  Header->EntrySignature = EntrySignature;
+  return Ok && Length == PayloadLength;
 }
 
 UINT32 GetAcpiDataStorageElementFixedLength(const ACPI_DATA_STORAGE_ENTRY_HEADER *Header) {
