@@ -30,7 +30,7 @@ Bytes Run(size_t Size, uint8_t Byte) {
 Bytes AllByteValues(size_t Repeats) {
   Bytes Out;
   for (size_t Round = 0; Round < Repeats; Round++) {
-    for (int Byte = 0; Byte < 256; Byte++) Out.push_back(static_cast<uint8_t>(Byte * 7 + Round));
+    for (size_t Byte = 0; Byte < 256; Byte++) Out.push_back(static_cast<uint8_t>(Byte * 7 + Round));
   }
   return Out;
 }

@@ -166,14 +166,14 @@ Built DistanceBeyondWindowInsideOutput() {
 
 // ---- Incomplete and over-full codes ----------------------------------------------
 
-Built ExtraLengths(std::vector<uint8_t> Lengths) {
+Built ExtraLengths(const std::vector<uint8_t> &Lengths) {
   BitWriter Out;
   Out.Put(16, 1);
   PutPTLengths(Out, Lengths, 5, 3);
   return {WithHeader(Out.Finish(), 2), std::nullopt};
 }
 
-Built PositionLengths(std::vector<uint8_t> Lengths) {
+Built PositionLengths(const std::vector<uint8_t> &Lengths) {
   BitWriter Out;
   Out.Put(16, 1);
   AbWriter().PutCTable(Out);
