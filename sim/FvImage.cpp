@@ -59,7 +59,7 @@ std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
   Header.FileChecksum = FFS_FIXED_CHECKSUM;
   Header.State = ErasePolarityOne ? static_cast<UINT8>(~kFileStateValid) : kFileStateValid;
   std::memcpy(File.data(), &Header, sizeof(Header));
-  std::memcpy(File.data() + sizeof(Header), Body.data(), Body.size());
+  if (!Body.empty()) std::memcpy(File.data() + sizeof(Header), Body.data(), Body.size());
   return File;
 }
 
@@ -69,7 +69,9 @@ std::vector<UINT8> BuildFfsSection(const FvSection &Section) {
   std::vector<UINT8> Bytes(sizeof(EFI_COMMON_SECTION_HEADER) + Section.Data.size());
   Put24(Bytes.data(), Bytes.size());
   Bytes[3] = Section.Type;
-  std::memcpy(Bytes.data() + sizeof(EFI_COMMON_SECTION_HEADER), Section.Data.data(), Section.Data.size());
+  if (!Section.Data.empty()) {  // memcpy from an empty vector's NULL data is undefined
+    std::memcpy(Bytes.data() + sizeof(EFI_COMMON_SECTION_HEADER), Section.Data.data(), Section.Data.size());
+  }
   return Bytes;
 }
 
