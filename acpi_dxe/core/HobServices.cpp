@@ -1,6 +1,7 @@
 // The one HOB walker and configuration-table lookup of the driver. HOBs live in
 // the list PEI handed over; they are read in place and never freed.
 #include "acpi_dxe/core/DxeServices.h"
+#include "common/GuidHobWalk.h"
 
 static VOID *mHobList;
 
@@ -21,23 +22,8 @@ VOID *GetHobList() {
   return mHobList;
 }
 
-// Walks from HobStart to the end-of-list HOB. A HOB shorter than its own header
-// would make the walk stand still or step backwards, so it ends the walk as if
-// the list ended there.
-VOID *GetNextGuidHob(const EFI_GUID *Guid, const VOID *HobStart) {
-  const UINT8 *Hob = static_cast<const UINT8 *>(HobStart);
-  if (Hob == nullptr) return nullptr;
-  for (;;) {
-    const EFI_HOB_GENERIC_HEADER *Header = reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Hob);
-    if (Header->HobType == EFI_HOB_TYPE_END_OF_HOB_LIST) return nullptr;
-    if (Header->HobLength < sizeof(EFI_HOB_GENERIC_HEADER)) return nullptr;
-    if (Header->HobType == EFI_HOB_TYPE_GUID_EXTENSION && Header->HobLength >= sizeof(EFI_HOB_GUID_TYPE)) {
-      const EFI_HOB_GUID_TYPE *GuidHob = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Hob);
-      if (CompareGuid(&GuidHob->Name, Guid)) return const_cast<UINT8 *>(Hob);
-    }
-    Hob += Header->HobLength;
-  }
-}
+// The walk itself is shared with the PEI module (common/GuidHobWalk.h).
+VOID *GetNextGuidHob(const EFI_GUID *Guid, const VOID *HobStart) { return HobFindGuidFrom(Guid, HobStart); }
 
 VOID *GetFirstGuidHob(const EFI_GUID *Guid) {
   return GetNextGuidHob(Guid, GetHobList());
