@@ -34,14 +34,6 @@ const ACPI_DATA_STORAGE_INTEGER *IntegerOf(const ACPI_DATA_STORAGE_ENTRY_HEADER 
   return reinterpret_cast<const ACPI_DATA_STORAGE_INTEGER *>(Entry);
 }
 
-// Every element kind reads at least the common part before dispatching.
-BOOLEAN ElementHoldsCommonPart(const CHAR8 *Caller, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry) {
-  if (Entry->AcpiCommonHeader.Length >= sizeof(ACPI_DATA_STORAGE_ELEMENT)) return TRUE;
-  DebugPrint(DEBUG_ERROR, "%a - Element length 0x%x is too short for an AML locator\n", Caller,
-             Entry->AcpiCommonHeader.Length);
-  return FALSE;
-}
-
 EFI_STATUS PatchDsdtNvsDefault(UINT8 *Dsdt, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry) {
   static const CHAR8 kName[] = "PatchDsdtNVS";
   DebugPrint(DEBUG_ERROR, "%a - DSDT NVS default processing\n", kName);
@@ -189,7 +181,7 @@ EFI_STATUS PatchDsdtNVS(UINT8 *Dsdt, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry
     DebugPrint(DEBUG_ERROR, "%a - DSDT or element is NULL\n", kName);
     return EFI_INVALID_PARAMETER;
   }
-  if (!ElementHoldsCommonPart(kName, Entry)) return EFI_COMPROMISED_DATA;
+  if (!RestoredElementHoldsLocator(kName, Entry)) return EFI_COMPROMISED_DATA;
   const RESTORED_REGION_PATH Path = RestoredRegionPathOf(&ElementOf(Entry)->Locator);
   DebugPrint(DEBUG_INFO, "%a - Patching DSDT NVS OPREGION %a\n", kName, Path.Text);
   EFI_STATUS Status = EFI_SUCCESS;

@@ -59,6 +59,13 @@ RESTORED_REGION_PATH RestoredRegionPathOf(const AML_OBJECT_LOCATOR *Locator) {
   return Path;
 }
 
+BOOLEAN RestoredElementHoldsLocator(const CHAR8 *Caller, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry) {
+  if (Entry->AcpiCommonHeader.Length >= sizeof(ACPI_DATA_STORAGE_ELEMENT)) return TRUE;
+  DebugPrint(DEBUG_ERROR, "%a - Element length 0x%x is too short for an AML locator\n", Caller,
+             Entry->AcpiCommonHeader.Length);
+  return FALSE;
+}
+
 EFI_STATUS GetRestoredRegionData(const CHAR8 *Caller, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry,
                                  UINT32 FixedLength, UINT32 *NvsLength, const UINT8 **Data) {
   const UINT32 EntryLength = Entry->AcpiCommonHeader.Length;

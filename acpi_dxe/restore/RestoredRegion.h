@@ -22,6 +22,10 @@ typedef struct {
 
 RESTORED_REGION_PATH RestoredRegionPathOf(const AML_OBJECT_LOCATOR *Locator);
 
+// TRUE when the element holds its common part (header, description header,
+// first locator); otherwise logs for Caller and gives FALSE.
+BOOLEAN RestoredElementHoldsLocator(const CHAR8 *Caller, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry);
+
 // The saved contents of an NVS element whose fixed part is FixedLength bytes
 // and whose NvsLength sits in the 8 bytes before them. The entry's own Length
 // bounds it (the blob reader has matched it to the payload). A Length shorter
