@@ -19,7 +19,8 @@ for target in "$build"/fuzz/*_fuzzer; do
   dict=()
   [ -f "$root/fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
   echo "-- $name (${seconds}s)"
-  if ! "$target" "${dict[@]}" -max_total_time="$seconds" -print_final_stats=1 \
+  # A fixed seed keeps CI runs repeatable; FUZZ_SEED changes it for longer hunts.
+  if ! "$target" "${dict[@]}" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$work/" "$corpus" >"$work/$name.log" 2>&1; then
     tail -50 "$work/$name.log"
     status=1
