@@ -189,6 +189,7 @@ void PrintSummary(int Boot, const sim::BootResult &Result, const std::string &St
   printf("  stream %u bytes, compressed %u bytes (%.1f%% of the stream)\n", Report.DecompressedSize,
          Report.VariableSize,
          Report.DecompressedSize ? 100.0 * Report.VariableSize / Report.DecompressedSize : 0.0);
+  printf("  peak pool use during the boot: %zu bytes\n", static_cast<size_t>(Result.PoolPeakBytes));
   printf("  AcpiDataCache %s\n",
          Written ? "written" : "unchanged (the new capture is similar to the stored one)");
   for (const sim::VariableWrite &Write : Result.VariableWrites) {
