@@ -155,6 +155,11 @@ EFI_STATUS ProcessSsdtNvsType1OnCertifiedPath(UINT8 *Ssdt, const ACPI_DATA_STORA
       !ConstantHolds(kName, "length", &LengthLocator, NvsLength)) {
     return EFI_INVALID_PARAMETER;
   }
+  // The old address is kept so that a refused length leaves the SSDT as it was
+  // (a table carried in the meta data is patched in place and may be met again).
+  const UINT8 AddressWidth = AmlIntegerPrefixWidth(AddressLocator.PrefixByte);
+  UINT64 OldAddress = 0;
+  AmlReadTableInteger(Ssdt, AddressLocator.ValueOffset, AddressWidth, &OldAddress);
   Status = SetNumericConstantInAml(Ssdt, &AddressLocator, Address);
   if (EFI_ERROR(Status)) {
     DebugPrint(DEBUG_ERROR, "%a - Failed to set NVS address from AML\n", kName);
@@ -162,6 +167,7 @@ EFI_STATUS ProcessSsdtNvsType1OnCertifiedPath(UINT8 *Ssdt, const ACPI_DATA_STORA
   }
   Status = SetNumericConstantInAml(Ssdt, &LengthLocator, NvsLength);
   if (EFI_ERROR(Status)) {
+    AmlWriteTableInteger(Ssdt, AddressLocator.ValueOffset, AddressWidth, OldAddress);
     DebugPrint(DEBUG_ERROR, "%a - Failed to set NVS length from AML\n", kName);
     return Status;
   }

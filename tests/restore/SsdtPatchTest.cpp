@@ -207,6 +207,17 @@ TEST_F(SsdtPatchEdges, Type1AddressLocatorThatDisagreesWithTheAmlFailsWithBothLi
   EXPECT_EQ(NewPages().size(), 1u) << "region pages are never freed";
 }
 
+TEST_F(SsdtPatchEdges, Type1LengthLocatorThatDisagreesWithTheAmlPutsTheAddressBack) {
+  BuildType1(AML_DWORD_PREFIX, AML_WORD_PREFIX, Pattern(0x10, 2));
+  Ssdt[51] = AML_DWORD_PREFIX;  // the length constant is no longer what its locator says
+  Before = Ssdt;
+  EXPECT_EQ(PatchSsdtNVS(Ssdt.data(), Header(Element)), EFI_COMPROMISED_DATA);
+  EXPECT_EQ(Logged("ProcessSsdtNvsType1OnCertifiedPath - Failed to set NVS length from AML\n", DEBUG_ERROR),
+            1u);
+  EXPECT_EQ(Logged("PatchSsdtNVS - Unable to patch a SSDT NVS Type 1\n", DEBUG_ERROR), 1u);
+  EXPECT_EQ(Ssdt, Before);
+}
+
 TEST_F(SsdtPatchEdges, Type1LengthTooBigForItsByteConstantIsRefusedBeforeEitherWrite) {
   BuildType1(AML_DWORD_PREFIX, AML_BYTE_PREFIX, Pattern(0x100, 2));
   EXPECT_EQ(PatchSsdtNVS(Ssdt.data(), Header(Element)), EFI_INVALID_PARAMETER);
