@@ -164,6 +164,36 @@ TEST_F(DsdtPatchSample, CapturedIntegersFollowTheirRecords) {
   EXPECT_EQ(Logged("PatchDsdtInteger - Read 0x4 bytes from SampleValue variable.\n", DEBUG_INFO), 1u);
 }
 
+TEST_F(DsdtPatchSample, WholeElementRunInStreamOrderRestoresEveryRegionAndInteger) {
+  size_t Patched = 0;
+  for (const std::vector<UINT8> &Entry : Entries) {
+    if (Header(Entry)->AcpiDataType != AcpiDataTypeDsdt) continue;
+    if (Header(Entry)->AcpiDataSubType == AcpiDataSubTypeNvs) {
+      ASSERT_EQ(PatchDsdtNVS(Bytes(Dsdt), AsEntry(Entry)), EFI_SUCCESS) << DebugDump();
+      Patched++;
+    } else if (Header(Entry)->AcpiDataSubType == AcpiDataSubTypeInteger) {
+      const ACPI_DATA_STORAGE_ENTRY_HEADER *Record = FindDsdtIntegerMetaDataPtr(Dsdt.data(), AsEntry(Entry));
+      ASSERT_NE(Record, nullptr);
+      ASSERT_EQ(PatchDsdtInteger(Bytes(Dsdt), AsEntry(Entry), Record), EFI_SUCCESS) << DebugDump();
+      Patched++;
+    }
+  }
+  EXPECT_EQ(Patched, 6u);  // GNVS, CNVS, BNVS; IBYT, IWRD, IDWD (IQWD is not stored)
+  ASSERT_EQ(NewPages().size(), 3u);
+  for (const RegionPages &Region : NewPages()) EXPECT_EQ(Region.Type, EfiACPIMemoryNVS);
+  UINT64 Gnvs = 0, Length = 0;
+  RegionInAml(Dsdt, capture_test::LocatorFor(Tables.Dsdt, "\\GNVS"), &Gnvs, &Length);
+  // CNVS came after GNVS, so its address landed in the restored GNVS, not the old one.
+  const UINT64 Cnvs = ReadLe(reinterpret_cast<const VOID *>(Gnvs + 0x10), 4);
+  bool CnvsIsNew = false;
+  for (const RegionPages &Region : NewPages())
+    CnvsIsNew = CnvsIsNew || (Region.Address == Cnvs && Cnvs != Gnvs);
+  EXPECT_TRUE(CnvsIsNew);
+  EXPECT_EQ(Logged("PatchDsdtInteger - Switching to default value 0x0 for patching integer SampleValue.\n",
+                   DEBUG_WARN),
+            1u);
+}
+
 // --- Integer sources, row by row ------------------------------------------------------
 
 enum class Var { None, Present };
