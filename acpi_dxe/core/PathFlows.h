@@ -13,4 +13,15 @@ inline constexpr EFI_GUID gCustomPathEventGroupGuid = {
 
 VOID EFIAPI CustomPathReadyToBootNotification(EFI_EVENT Event, VOID *Context);
 
+// Certified path: one restore phase per callback; the ExitBootServices one also
+// closes the meta data and the read stream.
+VOID EFIAPI AcpiCertifiedPathEndOfDxeNotification(EFI_EVENT Event, VOID *Context);
+VOID EFIAPI AcpiCertifiedPathReadyToBootNotification(EFI_EVENT Event, VOID *Context);
+VOID EFIAPI AcpiCertifiedPathExitBootServicesNotification(EFI_EVENT Event, VOID *Context);
+
+// A ReadyToBoot group event; EFI_UNSUPPORTED (logged) before UEFI 2.0, which
+// has no event groups.
+EFI_STATUS EfiCreateEventReadyToBootEx(EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY NotifyFunction,
+                                       VOID *NotifyContext, EFI_EVENT *Event);
+
 #endif  // ZEPHRIN_ACPI_DXE_CORE_PATH_FLOWS_H_
