@@ -509,6 +509,90 @@ TEST_F(RestoreEngineTest, DeferredSsdtFromFvIsInstalledNextCall) {
   EXPECT_EQ(Platform->Acpi().Installs()[0].Bytes, InVolume);
 }
 
+// --- DSDT runs on hand-made streams --------------------------------------------------
+
+class DsdtRunTest : public RestoreEngineTest {
+ protected:
+  void SetUp() override {
+    RestoreEngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    OpenRecords({WithFile(TableRecord(EFI_ACPI_DSDT_SIGNATURE, AcpiDataSubTypeFromFv),
+                          ACPI_META_DATA_DSDT_FV_FILE_OFFSET, kDsdtFile)});
+    AddTableVolume(kDsdtFile, {Dsdt});
+  }
+  std::vector<UINT8> DsdtEntry() const {
+    return MakeEntry(EFI_ACPI_DSDT_SIGNATURE, AcpiDataTypeDsdt, AcpiDataSubTypeFromFv, {});
+  }
+  std::vector<UINT8> Dsdt = MakeTable("DSDT", 64, "ZpDsdt01", 4);
+};
+
+TEST_F(DsdtRunTest, EndOfStreamAfterTheDsdtStillInstallsIt) {
+  OpenReadStream({DsdtEntry()});
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY), EFI_SUCCESS)
+      << DebugDump();
+  ASSERT_EQ(InstalledSignatures(), (std::vector<std::string>{"DSDT"}));
+  EXPECT_EQ(Platform->Acpi().Installs()[0].Bytes, Dsdt);
+  EXPECT_EQ(Logged(kNoMore, DEBUG_ERROR), 1u);
+  EXPECT_EQ(Says(" - Third AcpiDataStorage entry not DSDT, found DSDT\n"), 0u);
+}
+
+TEST_F(DsdtRunTest, EntryEndingTheRunIsHandledInTheSameCall) {
+  OpenReadStream({DsdtEntry(), TableEntry("SSDT", AcpiDataTypeSsdt, 48, "AfterRun")});
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY), EFI_SUCCESS)
+      << DebugDump();
+  EXPECT_EQ(InstalledSignatures(), (std::vector<std::string>{"DSDT", "SSDT"}));
+  EXPECT_EQ(Says(" - no further NVS or integer values to patch in DSDT\n", DEBUG_INFO), 1u);
+  EXPECT_EQ(mAcpiDataStorageEntryCount, 2u);
+}
+
+TEST_F(DsdtRunTest, IntegerWithoutRecordFailsAndTheDsdtIsReleased) {
+  std::vector<UINT8> Integer = MakeEntry(EFI_ACPI_DSDT_SIGNATURE, AcpiDataTypeDsdt, AcpiDataSubTypeInteger,
+                                         std::vector<UINT8>(sizeof(ACPI_DATA_STORAGE_INTEGER) - 32, 0));
+  OpenReadStream({DsdtEntry(), Integer, TableEntry("APIC", AcpiDataTypeAcpiDataTables, 44)});
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Says(" - Unexpectedly missing meta data for a stored DSDT patchable integer.\n", DEBUG_ERROR),
+            1u);
+  EXPECT_TRUE(Platform->Acpi().Installs().empty());
+  // The failing element is consumed; the next call goes on behind it.
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_END_OF_DXE), EFI_SUCCESS);
+  EXPECT_EQ(InstalledSignatures(), (std::vector<std::string>{"APIC"}));
+}
+
+TEST_F(RestoreEngineTest, DeferredSsdtReceivesItsPatchesBeforeTheCallReturns) {
+  CaptureSampleOntoEmptyTables();
+  ASSERT_FALSE(HasFatalFailure());
+  // Give the NVS SSDT's table record the EndOfDxe phase.
+  bool Found = false;
+  for (size_t Offset = 0; Offset + 68 <= MetaData.size();) {
+    const auto *Record = reinterpret_cast<const ACPI_DATA_STORAGE_ENTRY_HEADER *>(MetaData.data() + Offset);
+    UINT64 Oem = 0;
+    std::memcpy(&Oem, MetaData.data() + Offset + 48, sizeof(Oem));
+    if (Record->AcpiCommonHeader.Signature == EFI_ACPI_SSDT_SIGNATURE &&
+        Record->AcpiDataSubType == AcpiDataSubTypeFromStorage && Oem == OemTableIdOf("ZPNVSTBL")) {
+      const UINT16 Rank = ACPI_RESTORE_PHASE_END_OF_DXE;
+      std::memcpy(MetaData.data() + Offset + ACPI_META_DATA_RANK_OFFSET, &Rank, sizeof(Rank));
+      Found = true;
+    }
+    Offset += Record->AcpiCommonHeader.Length;
+  }
+  ASSERT_TRUE(Found);
+  OpenReadStream(Entries);
+
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY), EFI_SUCCESS)
+      << DebugDump();
+  EXPECT_EQ(InstalledSignatures(), (std::vector<std::string>{"FACP", "FACS", "DSDT"}));
+  ASSERT_NE(mDeferredAcpiTable.AcpiTable, nullptr);
+  std::vector<UINT8> Waiting(
+      reinterpret_cast<const UINT8 *>(mDeferredAcpiTable.AcpiTable),
+      reinterpret_cast<const UINT8 *>(mDeferredAcpiTable.AcpiTable) + Tables.SsdtNvs.size());
+  EXPECT_NE(Waiting, Tables.SsdtNvs);  // already patched while waiting
+
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_END_OF_DXE), EFI_SUCCESS) << DebugDump();
+  EXPECT_EQ(InstalledSignatures(),
+            (std::vector<std::string>{"FACP", "FACS", "DSDT", "SSDT", "SSDT", "APIC", "MCFG"}));
+  EXPECT_EQ(Platform->Acpi().Installs()[3].Bytes, Waiting);
+}
+
 TEST(RestoreRankTest, PhaseBitsDecideAndTheCountMattersOnlyWhenDeferring) {
   EXPECT_EQ(DecideAcpiTableRank(0x0000, 0x1000), AcpiRestoreInstallNow);
   EXPECT_EQ(DecideAcpiTableRank(0x1FFF, 0x1000), AcpiRestoreInstallNow);
