@@ -3,6 +3,7 @@
 // from its firmware-volume file and the NVS regions moved to fresh memory.
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,14 +54,14 @@ class CertifiedPathBoots : public CustomPathBoots {
   // A certified boot: the platform publishes no tables of its own (the driver
   // installs them) and carries the DSDT in a volume. Each install is noted as
   // "<signature> <status> <index of the equal sample table or -1>".
-  sim::BootResult CertifiedBoot() {
+  sim::BootResult CertifiedBoot(const std::function<void(sim::BootContext &)> &Tweak = nullptr) {
     sim::BootOptions Run = Options;
     Run.Script = {sim::BootStep::EndOfDxe(), sim::BootStep::ReadyToBoot(), sim::BootStep::ExitBootServices()};
     const sample::SamplePlatform &Platform = Sample;
     std::vector<UINT8> Dsdt = SampleTable("dsdt");
     return sim::RunDriverBoot(
         Run, Driver(),
-        [&Platform, Dsdt](sim::BootContext &Context) {
+        [&Platform, &Tweak, Dsdt](sim::BootContext &Context) {
           std::string Error;
           if (!Platform.Install(Context.Platform(), false, &Error)) Context.Note("install failed: " + Error);
           sim::AcpiTables &Acpi = Context.Platform().Acpi();
@@ -68,6 +69,7 @@ class CertifiedPathBoots : public CustomPathBoots {
           std::vector<sim::FvFile> Files = {sim::RawFile(kDsdtFile, EFI_FV_FILETYPE_FREEFORM, {Dsdt})};
           Context.Platform().Volumes().Add({0x5A17C0DE, 0x0002, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 2}},
                                            std::move(Files));
+          if (Tweak) Tweak(Context);
         },
         [&Platform](sim::BootContext &Context) {
           for (const sim::AcpiInstallRecord &Install : Context.Platform().Acpi().Installs()) {
@@ -117,6 +119,39 @@ TEST_F(CertifiedPathBoots, WithoutAStoredCacheTheFailureIsNotifiedAndNothingIsIn
   EXPECT_TRUE(Certified.Notes.empty()) << Certified.Describe();
   ASSERT_EQ(Certified.Records.Failures.size(), 1u) << Certified.Describe();
   EXPECT_FALSE(HasLine(Certified, "AcpiCertifiedPathEndOfDxeNotification() - Enter"));
+  EXPECT_EQ(Certified.LeakReport, "") << Certified.Describe();
+}
+
+TEST_F(CertifiedPathBoots, RefusedPolicyMeansNoRestoreAndNoNotification) {
+  ASSERT_EQ(Boot().End, sim::BootEnd::Normal);
+  sim::BootResult Certified = CertifiedBoot(
+      [](sim::BootContext &Context) { Context.Platform().Policy().FailRegistration(EFI_WRITE_PROTECTED); });
+  ASSERT_EQ(Certified.End, sim::BootEnd::Normal) << Certified.Describe();
+  EXPECT_TRUE(
+      HasLine(Certified, "[DoCertifiedWork] - RegisterVarStateVariablePolicy() returned Write Protected!"))
+      << Certified.Describe();
+  EXPECT_TRUE(Certified.Notes.empty()) << Certified.Describe();
+  EXPECT_TRUE(Certified.Records.Failures.empty()) << Certified.Describe();
+  EXPECT_FALSE(HasLine(Certified, "ProcessAcpiDataStorageAndAcpiMetaData() Entry."));
+  EXPECT_EQ(Certified.LeakReport, "") << Certified.Describe();
+}
+
+// Before UEFI 2.0 there are no event groups: the EndOfDxe event already made is
+// closed again, the failure is notified, and only the driver-entry tables stay.
+TEST_F(CertifiedPathBoots, OldSystemTableStopsAfterTheDriverEntryPhase) {
+  ASSERT_EQ(Boot().End, sim::BootEnd::Normal);
+  Options.Platform.SystemTableRevision = 0x0001000A;
+  sim::BootResult Certified = CertifiedBoot();
+  ASSERT_EQ(Certified.End, sim::BootEnd::Normal) << Certified.Describe();
+  // The old-firmware message carries no line end of its own.
+  EXPECT_TRUE(
+      HasLine(Certified,
+              "EFI1.1 can't support ReadyToBootEvent![DoCertifiedWork] - CreateEvent for ReadyToBoot failed "
+              "returning Unsupported"))
+      << Certified.Describe();
+  EXPECT_EQ(Certified.Records.Failures.size(), 1u);
+  EXPECT_FALSE(HasLine(Certified, "AcpiCertifiedPathEndOfDxeNotification() - Enter"));
+  EXPECT_EQ(Certified.Notes.size(), 7u) << Certified.Describe();
   EXPECT_EQ(Certified.LeakReport, "") << Certified.Describe();
 }
 
