@@ -3,6 +3,7 @@
 // stream, and nothing is allocated (the FADT and FACS copies are small locals).
 #include "acpi_dxe/blob/BlobCompare.h"
 
+#include "acpi_dxe/capture/AcpiMetaData.h"
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "common/ByteReader.h"
@@ -237,8 +238,8 @@ EFI_STATUS CompareAcpiDataTypeFadtEntries(const VOID *Fadt1, UINT32 DataLength, 
                                           const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry2) {
   UINT32 Signature = Entry2->AcpiCommonHeader.Signature;
   if (Signature != EFI_ACPI_FADT_SIGNATURE) {
-    DebugPrint(DEBUG_ERROR, "%a - Was expecting FADT but found %c%c%c%c\n", __func__, Signature & 0xFF,
-               (Signature >> 8) & 0xFF, (Signature >> 16) & 0xFF, Signature >> 24);
+    DebugPrint(DEBUG_ERROR, "%a - Was expecting FADT but found %c%c%c%c\n", __func__,
+               ACPI_SIGNATURE_CHARS(Signature));
     return EFI_INVALID_PARAMETER;
   }
   DebugPrint(DEBUG_INFO, "%a - AcpiDataTypeFadt found.\n", __func__);
@@ -262,8 +263,8 @@ EFI_STATUS CompareAcpiDataTypeFacsEntries(const VOID *Facs1, UINT32 DataLength, 
                                           const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry2) {
   UINT32 Signature = Entry2->AcpiCommonHeader.Signature;
   if (Signature != EFI_ACPI_FACS_SIGNATURE) {
-    DebugPrint(DEBUG_ERROR, "%a - Was expecting FACS but found %c%c%c%c\n", __func__, Signature & 0xFF,
-               (Signature >> 8) & 0xFF, (Signature >> 16) & 0xFF, Signature >> 24);
+    DebugPrint(DEBUG_ERROR, "%a - Was expecting FACS but found %c%c%c%c\n", __func__,
+               ACPI_SIGNATURE_CHARS(Signature));
     return EFI_INVALID_PARAMETER;
   }
   DebugPrint(DEBUG_INFO, "%a - AcpiDataTypeFacs found.\n", __func__);

@@ -137,6 +137,24 @@ EFI_STATUS CaptureFurtherTables(const CHAR8 *Caller, EFI_ACPI_DESCRIPTION_HEADER
   return Status;
 }
 
+// Saves a DSDT or SSDT entry (marked when the meta data installs its body from
+// a firmware volume), then the element entries its meta data asks for. Frees
+// Entry whatever happens.
+EFI_STATUS CaptureSaveTableAndElements(const CHAR8 *Caller, ACPI_DATA_STORAGE_ENTRY_HEADER *Entry,
+                                       const ACPI_DATA_STORAGE_ENTRY_HEADER *Record) {
+  if (Record != nullptr && Record->AcpiDataSubType == AcpiDataSubTypeFromFv) MarkAcpiTableEntryFromFv(Entry);
+  EFI_STATUS Status = SaveBlob(mWriteBlobHandle, Entry, Entry->AcpiCommonHeader.Length);
+  if (!EFI_ERROR(Status)) {
+    BOOLEAN DoNotStore = FALSE;
+    Status = ProcessAcpiMetaData(Entry, Record, &DoNotStore);
+    if (EFI_ERROR(Status)) {
+      DebugPrint(DEBUG_ERROR, "%a - ProcessAcpiMetaData failed with status of %r\n", Caller, Status);
+    }
+  }
+  FreePool(Entry);
+  return Status;
+}
+
 }  // namespace
 
 EFI_STATUS ProcessAcpiTablesFromXsdt() {
@@ -213,16 +231,7 @@ EFI_STATUS ProcessDsdt(const EFI_ACPI_DESCRIPTION_HEADER *Dsdt) {
   ACPI_DATA_STORAGE_ENTRY_HEADER *Entry = nullptr;
   EFI_STATUS Status = CaptureBuildEntry(kName, AcpiDataTypeDsdt, Dsdt, Dsdt->Length, &Entry);
   if (EFI_ERROR(Status)) return Status;
-  if (Record != nullptr && Record->AcpiDataSubType == AcpiDataSubTypeFromFv) MarkAcpiTableEntryFromFv(Entry);
-  Status = SaveBlob(mWriteBlobHandle, Entry, Entry->AcpiCommonHeader.Length);
-  if (!EFI_ERROR(Status)) {
-    Status = ProcessAcpiMetaData(Entry, Record, &DoNotStore);
-    if (EFI_ERROR(Status)) {
-      DebugPrint(DEBUG_ERROR, "%a - ProcessAcpiMetaData failed with status of %r\n", kName, Status);
-    }
-  }
-  FreePool(Entry);
-  return Status;
+  return CaptureSaveTableAndElements(kName, Entry, Record);
 }
 
 EFI_STATUS ProcessAcpiDataTables(const EFI_ACPI_DESCRIPTION_HEADER *AcpiTable) {
@@ -275,14 +284,5 @@ EFI_STATUS ProcessSsdt(const EFI_ACPI_DESCRIPTION_HEADER *AcpiTable) {
   ACPI_DATA_STORAGE_ENTRY_HEADER *Entry = nullptr;
   EFI_STATUS Status = CaptureBuildEntry(kName, AcpiDataTypeSsdt, AcpiTable, AcpiTable->Length, &Entry);
   if (EFI_ERROR(Status)) return Status;
-  if (Record != nullptr && Record->AcpiDataSubType == AcpiDataSubTypeFromFv) MarkAcpiTableEntryFromFv(Entry);
-  Status = SaveBlob(mWriteBlobHandle, Entry, Entry->AcpiCommonHeader.Length);
-  if (!EFI_ERROR(Status)) {
-    Status = ProcessAcpiMetaData(Entry, Record, &DoNotStore);
-    if (EFI_ERROR(Status)) {
-      DebugPrint(DEBUG_ERROR, "%a - ProcessAcpiMetaData failed with status of %r\n", kName, Status);
-    }
-  }
-  FreePool(Entry);
-  return Status;
+  return CaptureSaveTableAndElements(kName, Entry, Record);
 }
