@@ -24,17 +24,18 @@ bool PdItemSignatureAt(const UINT8 *Container, UINTN Size, UINTN Offset) {
 }
 
 // Reads the item at Offset (which carries the signature) and checks that it fits:
-// its data must lie inside the container, and its header must not claim fewer
-// bytes than the header itself, or the next item would overlap this one (and a
-// zero step would never end). A misfit is logged for Caller and ends the chain.
+// its data, always at byte 24 of the item, must lie inside the container, and its
+// step (HeaderSize + DataSize) must move the chain on: a zero step would never
+// end. A HeaderSize below the header's own size is only a short step, as
+// producers of such containers expect. A misfit is logged for Caller and ends the
+// chain.
 bool PdReadItem(const CHAR8 *Caller, const UINT8 *Container, UINTN Size, UINTN Offset, PdItemFields *Fields) {
   ByteReader In(Container, Size);
   In.PeekAt16(Offset + OFFSET_OF(DATA_ITEM_HEADER, HeaderSize), &Fields->HeaderSize);
   In.PeekAt16(Offset + OFFSET_OF(DATA_ITEM_HEADER, ItemId), &Fields->ItemId);
   In.PeekAt32(Offset + OFFSET_OF(DATA_ITEM_HEADER, DataSize), &Fields->DataSize);
-  if (Fields->HeaderSize < sizeof(DATA_ITEM_HEADER)) {
-    DebugPrint(DEBUG_ERROR, "  [%a]: Item at offset 0x%x has a header size of %d!\n", Caller, (UINT32)Offset,
-               (UINT32)Fields->HeaderSize);
+  if (Fields->HeaderSize == 0 && Fields->DataSize == 0) {
+    DebugPrint(DEBUG_ERROR, "  [%a]: Item at offset 0x%x has a step of 0 bytes!\n", Caller, (UINT32)Offset);
     return false;
   }
   if (!RangeFits(Offset + DATA_ITEM_DATA_OFFSET, Fields->DataSize, Size)) {

@@ -67,8 +67,15 @@ INSTANTIATE_TEST_SUITE_P(
             "ItemDataRunsPastContainer", [](std::vector<UINT8> &C) { Put32(C, kFirstItem + 12, 0x1000); },
             EFI_NOT_FOUND,
             "  [GetFirstDataItem]: Item at offset 0x1A with 0x1000 bytes of data runs past its container!\n"},
-        FirstItemRow{"HeaderSizeBelowItemHeader", [](std::vector<UINT8> &C) { Put16(C, kFirstItem + 8, 0); },
-                     EFI_NOT_FOUND, "  [GetFirstDataItem]: Item at offset 0x1A has a header size of 0!\n"}),
+        // The data sits at byte 24 whatever HeaderSize says; HeaderSize is only the step.
+        FirstItemRow{"HeaderSizeBelowItemHeaderIsAShortStep",
+                     [](std::vector<UINT8> &C) { Put16(C, kFirstItem + 8, 0); }, EFI_SUCCESS, ""},
+        FirstItemRow{"ZeroStepItemIsRefused",
+                     [](std::vector<UINT8> &C) {
+                       Put16(C, kFirstItem + 8, 0);
+                       Put32(C, kFirstItem + 12, 0);
+                     },
+                     EFI_NOT_FOUND, "  [GetFirstDataItem]: Item at offset 0x1A has a step of 0 bytes!\n"}),
     [](const testing::TestParamInfo<FirstItemRow> &Info) { return std::string(Info.param.Name); });
 
 TEST_F(ProductDataItems, NullArgumentsAreRefused) {
@@ -143,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Put16(C, kSecondItem + 8, 0);
                     Put32(C, kSecondItem + 12, 0);
                   },
-                  kSecondItem, "  [GetNextDataItemHeader]: Item at offset 0x3A has a header size of 0!\n"}),
+                  kSecondItem, "  [GetNextDataItemHeader]: Item at offset 0x3A has a step of 0 bytes!\n"}),
     [](const testing::TestParamInfo<ExtentRow> &Info) { return std::string(Info.param.Name); });
 
 TEST_F(ProductDataItems, NextItemStepsByHeaderSizePlusDataSize) {
@@ -155,6 +162,33 @@ TEST_F(ProductDataItems, NextItemStepsByHeaderSizePlusDataSize) {
   EXPECT_EQ(+DataItemHeaderAt(&Item)->ItemId, 9);
   EXPECT_EQ(GetNextDataItemHeader(&Item), EFI_NOT_FOUND);
   EXPECT_EQ(Item.Offset, 26u + 32 + 1) << "a failed step leaves the cursor where it was";
+}
+
+// HeaderSize is only the step: an item that claims 16 header bytes is followed by
+// the next item 16 + DataSize bytes on, even where that is inside its own data.
+TEST_F(ProductDataItems, ShortHeaderSizeStepsIntoItsOwnData) {
+  std::vector<UINT8> Container = sim::BuildProductDataContainer(
+      {{7, 1, {'_', 'S', 'D', 'D', 'A', 'T', 'A', '_'}}, {9, 2, {0x99, 0x98}}});
+  // Move the second item's header (from its HeaderSize field on) behind the
+  // first item's data, whose 8 bytes already spell the item signature.
+  const size_t Second = 26 + 24 + 8;
+  std::vector<UINT8> Tail(Container.begin() + Second + 8, Container.end());
+  Container.resize(Second);
+  Container.insert(Container.end(), Tail.begin(), Tail.end());
+  Put16(Container, kFirstItem + 8, 16);  // step = 16 + 8 lands on the first item's data
+
+  DATA_ITEM_CURSOR Item = {};
+  ASSERT_EQ(GetFirstDataItem(Container.data(), Container.size(), &Item), EFI_SUCCESS);
+  ASSERT_EQ(GetNextDataItemHeader(&Item), EFI_SUCCESS);
+  EXPECT_EQ(Item.Offset, kFirstItem + 24);
+  EXPECT_EQ(+DataItemHeaderAt(&Item)->ItemId, 9);
+  VOID *Data = nullptr;
+  ASSERT_EQ(FindDataItem(Container.data(), Container.size(), 9, &Data), EFI_SUCCESS);
+  EXPECT_EQ(*static_cast<UINT8 *>(Data), 0x99);
+  UINTN Size = 0;
+  ASSERT_EQ(GetProductDataSize(Container.data(), Container.size(), &Size), EFI_SUCCESS);
+  EXPECT_EQ(Size, Container.size());
+  EXPECT_TRUE(Debug.Size() == 0) << Debug.Dump();
 }
 
 TEST_F(ProductDataItems, NextItemFromAPositionWithoutAnItemIsRefused) {
