@@ -35,6 +35,11 @@ typedef struct {
   };
   UINT32 VolumeIndex;  // current entry of Volumes
   PRODUCT_DATA_VOLUME Volumes[PRODUCT_DATA_VOLUME_COUNT];
+  // Bytes of the file section that holds the container last returned: the bound
+  // of a walk over its items. The container's own size ends its chain at an item
+  // of INVALID_DATA_ITEM_ID, but the search by ItemId goes on past such an item,
+  // in a volume file as in a HOB.
+  UINTN SectionSize;
 } FV_SEARCH_CONTEXT;
 
 // Sets the signature and the volume table of a zero-filled context.

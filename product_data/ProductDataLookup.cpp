@@ -108,9 +108,10 @@ EFI_STATUS FindDataItemInFv(UINT16 ItemId, DATA_ITEM_CURSOR *Item) {
   EFI_STATUS Status = EFI_NOT_FOUND;
   while (!EFI_ERROR(GetNextProductDataFromFv(&Context, &Size, &Container))) {
     VOID *Data = NULL;
-    if (!EFI_ERROR(FindDataItem(Container, Size, ItemId, &Data))) {
+    UINTN Bound = Context->SectionSize;
+    if (!EFI_ERROR(FindDataItem(Container, Bound, ItemId, &Data))) {
       const UINT8 *Bytes = static_cast<const UINT8 *>(Container);
-      *Item = {Bytes, Size, (UINTN)(static_cast<const UINT8 *>(Data) - Bytes) - DATA_ITEM_DATA_OFFSET};
+      *Item = {Bytes, Bound, (UINTN)(static_cast<const UINT8 *>(Data) - Bytes) - DATA_ITEM_DATA_OFFSET};
       Status = EFI_SUCCESS;
       break;
     }

@@ -100,7 +100,7 @@ bool PdStartsWithContainerSignature(const VOID *Section, UINTN SectionSize) {
 // when the volume has no further file; EFI_LOAD_ERROR when a file has no RAW
 // section or its container has no items, which ends the whole search.
 EFI_STATUS PdNextContainerInVolume(EFI_FIRMWARE_VOLUME2_PROTOCOL *Fv, VOID *FileKey, UINTN *ContainerSize,
-                                   VOID **Container) {
+                                   VOID **Container, UINTN *SectionBytes) {
   for (;;) {
     EFI_FV_FILETYPE FileType = EFI_FV_FILETYPE_FREEFORM;
     EFI_GUID Name = {};
@@ -118,6 +118,7 @@ EFI_STATUS PdNextContainerInVolume(EFI_FIRMWARE_VOLUME2_PROTOCOL *Fv, VOID *File
     }
     if (Section == NULL) return EFI_OUT_OF_RESOURCES;
     if (PdStartsWithContainerSignature(Section, SectionSize)) {
+      *SectionBytes = SectionSize;
       return PdCopyContainer(Section, SectionSize, ContainerSize, Container);
     }
     FreePool(Section);
@@ -171,7 +172,8 @@ EFI_STATUS GetNextProductDataFromFv(FV_SEARCH_CONTEXT **Context, UINTN *Containe
       Search->FileKey = AllocateZeroPool(Fv->KeySize);
       if (Search->FileKey == NULL) return EFI_OUT_OF_RESOURCES;
     }
-    EFI_STATUS Status = PdNextContainerInVolume(Fv, Search->FileKey, ContainerSize, Container);
+    EFI_STATUS Status =
+        PdNextContainerInVolume(Fv, Search->FileKey, ContainerSize, Container, &Search->SectionSize);
     if (Status != EFI_NOT_FOUND) return Status;
     EFI_STATUS Next = NextProductDataVolume(Search);
     FreePool(Search->FileKey);

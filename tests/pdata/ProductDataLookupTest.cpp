@@ -135,6 +135,26 @@ TEST_F(ProductDataLookup, HobsWithoutTheItemLeadToTheVolumes) {
   EXPECT_TRUE(Platform.Pool().IsLive(static_cast<UINT8 *>(Data) - 24 - 26));
 }
 
+// The search by ItemId walks past an item of INVALID_DATA_ITEM_ID in a container
+// from a volume file just as in one from a HOB: both find the item behind it.
+const std::vector<ProductDataItem> kItemBehindAnInvalidId = {
+    {1, 1, {0x11}}, {INVALID_DATA_ITEM_ID, 2, {0x22}}, {7, 3, {0x77}}};
+
+TEST_F(ProductDataLookup, ItemBehindAnInvalidIdItemIsFoundInAHob) {
+  PublishHobs({InfoHob({3}), DataHob(kItemBehindAnInvalidId)});
+  VOID *Data = nullptr;
+  EXPECT_EQ(FirstByteOfItem(&Data), 0x77);
+}
+
+TEST_F(ProductDataLookup, ItemBehindAnInvalidIdItemIsFoundInAVolume) {
+  PublishHobs({InfoHob({3})});
+  AddVolumeNamed(gProductDataPrimaryFvGuid,
+                 {RawFile(kFileA, sim::BuildProductDataContainer(kItemBehindAnInvalidId))});
+  VOID *Data = nullptr;
+  EXPECT_EQ(FirstByteOfItem(&Data), 0x77);
+  Kept = 1;  // the container copy that holds the item lives on
+}
+
 // The container read from a volume is kept only when an item of it is handed
 // out; a base item whose container carries no listed DataId is let go.
 TEST_F(ProductDataLookup, VolumeContainerWithoutAListedDataIdIsReleased) {
