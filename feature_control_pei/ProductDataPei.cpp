@@ -35,6 +35,7 @@ EFI_STATUS PdStartFvSearch(FV_SEARCH_CONTEXT **Context) {
 // of the core ends the search (logged).
 EFI_STATUS PdNextFreeformFile(FV_SEARCH_CONTEXT *Context) {
   for (;;) {
+    if (Context->VolumeIndex >= PRODUCT_DATA_VOLUME_COUNT) return EFI_NOT_FOUND;
     EFI_PEI_FILE_HANDLE FileHandle = Context->FileHandle;
     EFI_STATUS Status = PeiFfsFindNextFile(EFI_FV_FILETYPE_FREEFORM,
                                            Context->Volumes[Context->VolumeIndex].Handle, &FileHandle);
@@ -49,7 +50,12 @@ EFI_STATUS PdNextFreeformFile(FV_SEARCH_CONTEXT *Context) {
       return Status;
     }
     Context->FileHandle = NULL;
-    if (EFI_ERROR(NextProductDataVolume(Context))) return EFI_NOT_FOUND;
+    if (EFI_ERROR(NextProductDataVolume(Context))) {
+      // Mark the search as over: a further call must neither start the last
+      // volume again from its first file nor select past the volume table.
+      Context->VolumeIndex = PRODUCT_DATA_VOLUME_COUNT;
+      return EFI_NOT_FOUND;
+    }
   }
 }
 
@@ -115,6 +121,7 @@ EFI_STATUS GetNextProductDataFromFv(FV_SEARCH_CONTEXT **Context, UINTN *Containe
     if (!PdStartsWithContainerSignature(SectionData, Available)) continue;
     Status = GetProductDataSize(SectionData, Available, ContainerSize);
     if (EFI_ERROR(Status)) return Status;
+    Search->SectionSize = Available;
     *Container = SectionData;
     return EFI_SUCCESS;
   }

@@ -68,6 +68,32 @@ TEST(PeiVolumeSearch, ContainerPointsIntoTheVolume) {
   EXPECT_LT(static_cast<const UINT8 *>(Container), Start8 + Info.FvSize);
 }
 
+// Once the search has reported the end, further calls report it again without
+// asking the core for another file: neither past the volume table (the secondary
+// volume missing) nor from the first file of the last volume again.
+TEST(PeiVolumeSearch, EndOfSearchStaysTheEnd) {
+  for (bool WithSecondary : {false, true}) {
+    SCOPED_TRACE(WithSecondary ? "both volumes" : "primary volume only");
+    PeiBoard Board;
+    Board.PrimaryFile(kFileA, BuildProductDataContainer({{1, 1, {0xA1}}}));
+    if (WithSecondary) Board.SecondaryFile(kFileB, BuildProductDataContainer({{2, 2, {0xB1}}}));
+    auto Phase = Start(Board);
+    ASSERT_NE(Phase, nullptr);
+    FV_SEARCH_CONTEXT *Context = nullptr;
+    UINTN Size = 0;
+    VOID *Container = nullptr;
+    size_t Found = 0;
+    while (!EFI_ERROR(GetNextProductDataFromFv(&Context, &Size, &Container))) Found++;
+    EXPECT_EQ(Found, WithSecondary ? 2u : 1u);
+    const size_t FileCalls = Phase->Calls(PeiService::FfsFindNextFile);
+    for (int Again = 0; Again < 2; Again++) {
+      EXPECT_EQ(GetNextProductDataFromFv(&Context, &Size, &Container), EFI_NOT_FOUND);
+      EXPECT_EQ(Container, nullptr);
+    }
+    EXPECT_EQ(Phase->Calls(PeiService::FfsFindNextFile), FileCalls);
+  }
+}
+
 TEST(PeiVolumeSearch, NullArgumentsAreRejected) {
   PeiBoard Board;
   auto Phase = Start(Board);
