@@ -132,6 +132,12 @@ const SourceCase kSourceCases[] = {
      true,
      {9, 9},
      {}},
+    // The data sits at byte 24 of the item whatever HeaderSize says.
+    {"HeaderSizeBelowItemHeaderIsOnlyAShortStep",
+     [](PeiBoard &B) { B.Info({5}).HobContainer(WithFirstHeaderSize(OneFlagsContainer(5, kSevenBytes), 0)); },
+     true,
+     kSevenBytes,
+     {}},
     {"ShortSectionWithSignatureSkipped",
      [](PeiBoard &B) {
        Bytes Short(25, 0);
@@ -170,23 +176,30 @@ const SourceCase kSourceCases[] = {
      false,
      {},
      {kNoFlags, kNoHob}},
+    // The excluded files come first in each volume; the search passes over them
+    // to the good file behind them.
     {"ExcludedFilesNeverRead",
      [](PeiBoard &B) {
        B.Info({5})
            .PrimaryFile(gProductDataExcludedFile1Guid, OneFlagsContainer(5, {1}))
-           .SecondaryFile(gProductDataExcludedFile2Guid, OneFlagsContainer(5, {2}));
+           .PrimaryFile(gProductDataExcludedFile2Guid, OneFlagsContainer(5, {2}))
+           .SecondaryFile(gProductDataExcludedFile2Guid, OneFlagsContainer(5, {3}))
+           .SecondaryFile(kFileB, OneFlagsContainer(5, {4}));
      },
-     false,
-     {},
-     {kNoFlags, kNoHob}},
+     true,
+     {4},
+     {}},
+    // The unrelated volume is listed first by the core and holds an item too; the
+    // one published comes from the product-data volume after it.
     {"UnrelatedVolumeNotSearched",
      [](PeiBoard &B) {
        B.Info({5}).Other.AddRawFile(kFileA, OneFlagsContainer(5, {1}));
        B.HasOther = true;
+       B.SecondaryFile(kFileA, OneFlagsContainer(5, {2}));
      },
-     false,
-     {},
-     {kNoFlags, kNoHob}},
+     true,
+     {2},
+     {}},
     {"FreeformFileWithoutRawSectionEndsTheSearch",
      [](PeiBoard &B) {
        B.Info({5});
@@ -199,11 +212,16 @@ const SourceCase kSourceCases[] = {
      {"[GetNextProductDataFromFv]: Failed to find the data section in FFS "
       "{11111111-2222-3333-4444-555555555501}.\n",
       kNoFlags, kNoHob}},
+    // One byte more than the largest item that fits (below): the HOB length, a
+    // multiple of 8 in 16 bits, would wrap.
     {"ItemTooLargeForAHob",
-     [](PeiBoard &B) { B.Info({5}).PrimaryFile(kFileA, OneFlagsContainer(5, Bytes(70000, 0x11))); },
+     [](PeiBoard &B) {
+       B.Options.HobListCapacity = 0x20000;
+       B.Info({5}).PrimaryFile(kFileA, OneFlagsContainer(5, Bytes(0xFFF8 - 24 + 1, 0x11)));
+     },
      false,
      {},
-     {"[TglZephrinFeatureControlPeiEntryPoint] Feature control flags of 0x11170 bytes do not fit into a "
+     {"[TglZephrinFeatureControlPeiEntryPoint] Feature control flags of 0xFFE1 bytes do not fit into a "
       "HOB.\n",
       kNoHob}},
     {"LargestItemThatFitsAHob",
@@ -246,8 +264,10 @@ const SourceCase kMalformedCases[] = {
      {},
      {kNoFlags, kNoHob},
      true},
-    {"HeaderSizeBelowItemHeader",
-     [](PeiBoard &B) { B.Info({5}).HobContainer(WithFirstHeaderSize(OneFlagsContainer(5, kSevenBytes), 0)); },
+    {"ZeroStepItem",
+     [](PeiBoard &B) {
+       B.Info({5}).HobContainer(WithFirstDataSize(WithFirstHeaderSize(OneFlagsContainer(5, {}), 0), 0));
+     },
      false,
      {},
      {kNoFlags, kNoHob},
@@ -402,14 +422,18 @@ TEST(FeatureControlHob, DataIsCopiedNotReferenced) {
   auto Phase = StartPhase(Board, &Error);
   ASSERT_NE(Phase, nullptr) << Error;
   ASSERT_EQ(RunModule(*Phase), EFI_SUCCESS);
-  // The source item lies in the product-data HOB; the copy in the new HOB is a
-  // different place with the same bytes.
-  auto Sources = Phase->GuidHobs(gProductDataHobGuid);
-  auto Copies = Phase->GuidHobs(gFeatureControlHobGuid);
-  ASSERT_EQ(Sources.size(), 1u);
-  ASSERT_EQ(Copies.size(), 1u);
-  EXPECT_NE(static_cast<const VOID *>(Sources[0]), static_cast<const VOID *>(Copies[0]));
+  // The new HOB holds the flags' bytes themselves: scribbling over the source
+  // item in the product-data HOB afterwards leaves them as they were.
+  ASSERT_EQ(FeatureControlHobs(*Phase).size(), 1u);
   EXPECT_EQ(FeatureControlHobs(*Phase)[0].size(), 8u);  // 7 bytes, rounded by the core
+  auto Sources = Phase->GuidHobs(gProductDataHobGuid);
+  ASSERT_EQ(Sources.size(), 1u);
+  auto *SourceData = const_cast<UINT8 *>(reinterpret_cast<const UINT8 *>(Sources[0] + 1)) +
+                     sizeof(PRODUCT_DATA_HEADER) + sizeof(DATA_ITEM_HEADER);
+  ASSERT_EQ(Bytes(SourceData, SourceData + kSevenBytes.size()), kSevenBytes);
+  std::memset(SourceData, 0xEE, kSevenBytes.size());
+  Bytes Copy = FeatureControlHobs(*Phase)[0];
+  EXPECT_EQ(Bytes(Copy.begin(), Copy.begin() + kSevenBytes.size()), kSevenBytes);
 }
 
 TEST(FeatureControlSearch, NoInfoHobLeavesVolumesAlone) {
