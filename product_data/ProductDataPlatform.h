@@ -6,19 +6,9 @@
 #ifndef ZEPHRIN_PRODUCT_DATA_PRODUCT_DATA_PLATFORM_H_
 #define ZEPHRIN_PRODUCT_DATA_PRODUCT_DATA_PLATFORM_H_
 
+#include "common/DebugLevels.h"
 #include "product_data/ProductDataFv.h"
 #include "uefi/UefiBaseType.h"
-
-// Debug levels the library logs at (the values both images filter on).
-#ifndef DEBUG_WARN
-#define DEBUG_WARN 0x00000002
-#endif
-#ifndef DEBUG_INFO
-#define DEBUG_INFO 0x00000040
-#endif
-#ifndef DEBUG_ERROR
-#define DEBUG_ERROR 0x80000000
-#endif
 
 VOID DebugPrint(UINTN ErrorLevel, const CHAR8 *Format, ...);
 

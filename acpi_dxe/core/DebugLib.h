@@ -3,13 +3,11 @@
 #ifndef ZEPHRIN_ACPI_DXE_CORE_DEBUG_LIB_H_
 #define ZEPHRIN_ACPI_DXE_CORE_DEBUG_LIB_H_
 
+#include "common/DebugLevels.h"
 #include "uefi/Protocol/DebugMessage.h"
 #include "uefi/Protocol/DebugPort.h"
 #include "uefi/UefiBaseType.h"
 
-#define DEBUG_WARN 0x00000002
-#define DEBUG_INFO 0x00000040
-#define DEBUG_ERROR 0x80000000
 // A message is formatted and delivered only when its level shares a bit with this.
 #define DEBUG_PRINT_ERROR_LEVEL_MASK 0x80080246
 // Holds at most 255 characters and the terminator; longer output is cut.
