@@ -7,6 +7,7 @@
 #include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "tests/blob/BlobTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace blobtest {
 namespace {
@@ -71,6 +72,7 @@ struct TableRow {
   bool FromFv;
   UINT32 ExpectedLength;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(TableRow)
 
 class AcpiTableEntryTest : public AcpiDataStorageTest, public ::testing::WithParamInterface<TableRow> {};
 
@@ -148,6 +150,7 @@ struct ElementRow {
   UINT32 Fixed;
   UINT32 NvsLength;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(ElementRow)
 
 class AcpiNvsElementTest : public AcpiDataStorageTest, public ::testing::WithParamInterface<ElementRow> {};
 

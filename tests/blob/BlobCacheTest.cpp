@@ -16,6 +16,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "tests/blob/BlobTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace blobtest {
 namespace {
@@ -127,6 +128,7 @@ struct StoredRow {
   // attributes is deleted first, so it never blocks the store.
   EFI_STATUS FlushStatus = EFI_SUCCESS;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(StoredRow)
 
 // Bytes no compressor can shrink (xorshift), so the compressed form is larger.
 Bytes Noise(size_t Size, UINT32 Seed) {
@@ -226,6 +228,7 @@ struct VectorRow {
   const char *Expected;  // decoded bytes, nullptr when the stream is refused
   EFI_STATUS Status;
 };
+[[maybe_unused]] void PrintTo(const VectorRow &Row, std::ostream *Out) { *Out << Row.Stream; }
 
 class BlobCacheVectorTest : public BlobCacheTest, public ::testing::WithParamInterface<VectorRow> {};
 
@@ -338,6 +341,7 @@ struct SetFailureRow {
   EFI_STATUS Injected;  // 0: no injection, the store's own rule fails
   EFI_STATUS Status;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(SetFailureRow)
 
 class BlobCacheSetFailureTest : public BlobCacheTest, public ::testing::WithParamInterface<SetFailureRow> {};
 

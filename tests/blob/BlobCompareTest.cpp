@@ -6,6 +6,7 @@
 #include "acpi_dxe/blob/BlobCompare.h"
 #include "acpi_dxe/core/DebugLib.h"
 #include "tests/blob/BlobTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace blobtest {
 namespace {
@@ -31,6 +32,7 @@ struct CompareRow {
   UINTN Level;          // level of Message
   const char *Message;  // nullptr: no particular message
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(CompareRow)
 
 Mutation None() {
   return [](Bytes *) {};

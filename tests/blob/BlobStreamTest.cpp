@@ -6,6 +6,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "tests/blob/BlobTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace blobtest {
 namespace {
@@ -27,6 +28,7 @@ struct HeaderRow {
   EFI_STATUS Status;
   const char *Message;  // "%s" stands for "peek"/"read" in the end-of-stream text
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(HeaderRow)
 
 Bytes Cat(std::initializer_list<Bytes> Parts) {
   Bytes All;

@@ -10,6 +10,7 @@
 #include "sim/PeImage.h"
 #include "sim/PeRelocations.h"
 #include "tests/boot/PeFixture.h"
+#include "tests/support/RowPrinter.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ struct RejectCase {
   std::function<void(File *)> Break;                  // the mutation, named after the check it targets
   std::function<std::string(const File &)> Expected;  // message, from the unbroken image's fields
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(RejectCase)
 
 const RejectCase kRejectCases[] = {
     {"TruncatedBelowDosHeader", [](File *F) { F->resize(40); },

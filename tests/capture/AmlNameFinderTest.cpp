@@ -8,6 +8,7 @@
 #include "acpi_dxe/capture/AmlNameFinder.h"
 #include "acpi_dxe/capture/AmlPrimitives.h"
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ struct PkgRow {
   const char *Name;
   std::vector<UINT8> Bytes;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(PkgRow)
 
 class AmlPkgLengthRejects : public testing::TestWithParam<PkgRow> {};
 
@@ -67,6 +69,7 @@ struct FindRow {
   const char *Seg;  // the NameSeg the finder must point at
   UINT8 Prefix;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(FindRow)
 
 class AmlFinderSample : public testing::TestWithParam<FindRow> {};
 
@@ -128,6 +131,7 @@ struct LieRow {
   std::vector<UINT8> Body;
   EFI_STATUS Status;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(LieRow)
 
 class AmlFinderMalformed : public capture_test::PlatformTest, public testing::WithParamInterface<LieRow> {};
 

@@ -9,6 +9,7 @@
 #include "acpi_dxe/capture/AmlPrimitives.h"
 #include "sim/AcpiRegions.h"
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ struct ConstantRow {
   UINT8 Size;
   UINT64 NewValue;  // same width, for the rewrite
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(ConstantRow)
 
 class AmlConstants : public AmlPrimitives, public testing::WithParamInterface<ConstantRow> {};
 
@@ -83,6 +85,7 @@ struct OpcodeConstantRow {
   const char *Path;
   UINT8 Opcode;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(OpcodeConstantRow)
 
 class AmlDatalessConstants : public AmlPrimitives, public testing::WithParamInterface<OpcodeConstantRow> {};
 
@@ -124,6 +127,7 @@ struct RegionRow {
   const char *Table;
   const char *Path;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(RegionRow)
 
 class AmlRegions : public AmlPrimitives, public testing::WithParamInterface<RegionRow> {};
 
@@ -303,6 +307,7 @@ struct BoundRow {
   EFI_STATUS Status;
   const char *Message;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(BoundRow)
 
 class AmlRegionBounds : public AmlPrimitives, public testing::WithParamInterface<BoundRow> {};
 
@@ -386,6 +391,7 @@ struct Type2Row {
   UINT8 Size;
   const char *Message;  // an error line, or nullptr
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(Type2Row)
 
 class AmlType2Read : public AmlPrimitives, public testing::WithParamInterface<Type2Row> {};
 

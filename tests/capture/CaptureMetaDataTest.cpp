@@ -10,6 +10,7 @@
 #include "sim/AcpiRegions.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/SamplePlatform.h"
+#include "tests/support/RowPrinter.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ struct PassRow {
   std::vector<UINT32> ElementLengths;  // the element entries written, in order
   const char *Message;                 // printed line, or a prefix ending in '*'
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(PassRow)
 
 class MetaDataPasses : public MetaDataCapture, public testing::WithParamInterface<PassRow> {};
 

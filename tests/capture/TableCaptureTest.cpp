@@ -10,6 +10,7 @@
 #include "sim/AcpiRegions.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/SamplePlatform.h"
+#include "tests/support/RowPrinter.h"
 
 namespace {
 
@@ -220,6 +221,7 @@ struct FirstTableRow {
   void (*Break)(UINT8 *Fadt);
   const char *Message;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(FirstTableRow)
 
 class FirstTableRefusals : public TableCapture, public testing::WithParamInterface<FirstTableRow> {};
 

@@ -8,6 +8,7 @@
 #include "acpi_dxe/capture/XsdtWalk.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "uefi/UefiSpec.h"
+#include "tests/support/RowPrinter.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ struct RootRow {
   EFI_STATUS Status;
   const char *Message;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(RootRow)
 
 class XsdtRootFaults : public XsdtWalk, public testing::WithParamInterface<RootRow> {};
 
@@ -107,6 +109,7 @@ struct CountRow {
   UINT32 Length;
   UINT32 Count;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(CountRow)
 
 class XsdtCounts : public XsdtWalk, public testing::WithParamInterface<CountRow> {};
 

@@ -9,6 +9,7 @@
 #include "acpi_dxe/compress/Decompress.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "tests/compress/CompressTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace compress_test {
 namespace {
@@ -22,6 +23,7 @@ struct RoundTripRow {
   const char *Name;
   std::function<Bytes()> Make;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(RoundTripRow)
 
 Bytes Run(size_t Size, uint8_t Byte) {
   return Bytes(Size, Byte);

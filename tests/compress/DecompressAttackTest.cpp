@@ -11,6 +11,7 @@
 
 #include "acpi_dxe/compress/Decompress.h"
 #include "tests/compress/CompressTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace compress_test {
 namespace {
@@ -26,6 +27,7 @@ struct AttackRow {
   EFI_STATUS InfoStatus;  // of GetInfo
   EFI_STATUS Status;      // of Decompress, when GetInfo succeeds
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(AttackRow)
 
 Bytes Text(const char *Chars) {
   return Bytes(Chars, Chars + std::strlen(Chars));

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "tests/compress/CompressTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace compress_test {
 namespace {
@@ -80,6 +81,7 @@ struct BadInputRow {
   Bytes File;
   const char *Message;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(BadInputRow)
 
 // A block whose first code is a match: it would copy from before the output.
 Bytes FirstCodeIsMatch() {

@@ -8,6 +8,7 @@
 #include "acpi_dxe/compress/Compress.h"
 #include "acpi_dxe/compress/Decompress.h"
 #include "tests/compress/CompressTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace compress_test {
 namespace {
@@ -98,6 +99,7 @@ struct BadVector {
   const char *Name;
   bool RejectedBySizeQuery;  // the header contradicts the buffer: GetInfo refuses it
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(BadVector)
 
 class BadStreamTest : public VectorTest, public ::testing::WithParamInterface<BadVector> {};
 

@@ -7,6 +7,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "tests/pdata/PdataTestSupport.h"
 #include "uefi/Acpi.h"
+#include "tests/support/RowPrinter.h"
 
 namespace pdata_test {
 namespace {
@@ -110,6 +111,7 @@ struct LookupRow {
   int Expected;  // index of the record returned, -1 for NULL
   BOOLEAN DoNotStore;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(LookupRow)
 
 class LookupRows : public MetaDataTest, public testing::WithParamInterface<LookupRow> {};
 

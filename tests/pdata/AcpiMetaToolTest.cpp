@@ -16,6 +16,7 @@
 #include "tests/pdata/PdataTestSupport.h"
 #include "tools/acpi-meta/MetaBuilder.h"
 #include "uefi/Acpi.h"
+#include "tests/support/RowPrinter.h"
 
 namespace pdata_test {
 namespace {
@@ -27,6 +28,7 @@ struct ParseRow {
   const char *Text;
   const char *Error;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(ParseRow)
 
 class DescriptionErrors : public testing::TestWithParam<ParseRow> {};
 
@@ -263,6 +265,7 @@ struct BuildErrorRow {
   const char *Text;
   const char *Error;  // after "line N: "
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(BuildErrorRow)
 
 class BuildErrors : public MetaBuild, public testing::WithParamInterface<BuildErrorRow> {};
 

@@ -11,6 +11,7 @@
 #include "acpi_dxe/core/DxeServices.h"
 #include "product_data/ProductDataFv.h"
 #include "tests/pdata/PdataTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace pdata_test {
 namespace {
@@ -101,6 +102,7 @@ struct BrokenVolumeRow {
   void (*Break)(std::vector<UINT8> &);
   const char *Error;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(BrokenVolumeRow)
 
 class BrokenVolume : public testing::TestWithParam<BrokenVolumeRow> {};
 

@@ -6,6 +6,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "product_data/ProductData.h"
 #include "tests/pdata/PdataTestSupport.h"
+#include "tests/support/RowPrinter.h"
 
 namespace pdata_test {
 namespace {
@@ -29,6 +30,7 @@ struct FirstItemRow {
   EFI_STATUS Status;
   const char *Message;  // "" when the case must stay silent
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(FirstItemRow)
 
 class FirstItem : public PdataTest, public testing::WithParamInterface<FirstItemRow> {};
 
@@ -101,6 +103,7 @@ struct ExtentRow {
   size_t Size;
   const char *Message;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(ExtentRow)
 
 class ChainExtent : public PdataTest, public testing::WithParamInterface<ExtentRow> {};
 

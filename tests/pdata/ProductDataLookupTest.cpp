@@ -7,6 +7,7 @@
 #include "product_data/ProductDataFv.h"
 #include "tests/pdata/PdataTestSupport.h"
 #include "uefi/Protocol/DevicePath.h"
+#include "tests/support/RowPrinter.h"
 
 namespace pdata_test {
 namespace {
@@ -294,6 +295,7 @@ struct VolumeStepRow {
   std::vector<EFI_STATUS> Steps;  // successive results
   UINT32 FinalIndex;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(VolumeStepRow)
 
 class VolumeSteps : public testing::TestWithParam<VolumeStepRow> {};
 

@@ -9,6 +9,7 @@
 
 #include "tests/boot/PeFixture.h"
 #include "tools/te-convert/TeImage.h"
+#include "tests/support/RowPrinter.h"
 
 namespace {
 
@@ -132,6 +133,7 @@ struct RejectCase {
   std::function<void(File *)> Break;
   std::function<std::string(const File &)> Expected;
 };
+ZEPHRIN_PRINT_ROW_BY_NAME(RejectCase)
 
 unsigned SectionNamed(const File &F, const std::string &Name) {
   for (unsigned Index = 0; Index < SectionCount(F); Index++) {
