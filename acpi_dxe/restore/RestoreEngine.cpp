@@ -9,6 +9,7 @@
 #include "acpi_dxe/blob/BlobStream.h"
 #include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "acpi_dxe/capture/AcpiMetaData.h"
+#include "acpi_dxe/capture/TableCapture.h"
 #include "acpi_dxe/core/AcpiMetaDataSource.h"
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
@@ -28,7 +29,6 @@ constexpr UINT32 kFadtEntryLength = kEntryHeaderSize + 276;
 constexpr UINT32 kFacsEntryLength = kEntryHeaderSize + 64;
 constexpr UINT32 kSsdtMinEntryLength = kEntryHeaderSize + sizeof(EFI_ACPI_DESCRIPTION_HEADER);
 constexpr UINT32 kOemTableIdInEntry = kEntryHeaderSize + OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, OemTableId);
-
 
 const CHAR8 kNoMoreEntries[] = "%a - No more entries in ACPI data storage\n";
 const CHAR8 kReadBlobFailed[] = "%a - ReadBlob failed with status of %r\n";
@@ -83,15 +83,24 @@ EFI_STATUS InstallChosenTable(RESTORE_CALL *Call) {
 
 // The table handed to the install protocol must lie inside the buffer that
 // holds it: the protocol copies as many bytes as the table's own Length says.
-// Room is the number of bytes from Table to the end of its buffer.
-BOOLEAN TableFitsIn(const UINT8 *Table, UINT64 Room) {
+// Room is the number of bytes from Table to the end of its buffer; MinLength the
+// shortest table of its kind.
+BOOLEAN TableFitsIn(const UINT8 *Table, UINT64 Room, UINT32 MinLength) {
   EFI_ACPI_COMMON_HEADER Common;
   if (Room < sizeof(Common)) return FALSE;
   CopyMem(&Common, Table, sizeof(Common));
-  // The FACS has no description header, only a signature and a length.
-  UINT32 MinLength = Common.Signature == EFI_ACPI_FACS_SIGNATURE ? sizeof(EFI_ACPI_COMMON_HEADER)
-                                                        : sizeof(EFI_ACPI_DESCRIPTION_HEADER);
-  return Common.Length >= MinLength && Common.Length <= Room;
+  return Common.Length >= sizeof(Common) && Common.Length >= MinLength && Common.Length <= Room;
+}
+
+// The shortest table of a kind is the capture's: a data table (and the FACS,
+// which has no description header) needs only a signature and a Length, the
+// DSDT and SSDTs a whole description header. The FADT, held to its exact entry
+// size before, has a description header too.
+UINT32 MinTableLength(UINT32 DataType) {
+  if (DataType == AcpiDataTypeAcpiDataTables || DataType == AcpiDataTypeFacs)
+    return CAPTURE_MIN_DATA_TABLE_LENGTH;
+  if (DataType == AcpiDataTypeFadt) return sizeof(EFI_ACPI_DESCRIPTION_HEADER);
+  return CAPTURE_MIN_DEFINITION_BLOCK_LENGTH;
 }
 
 // A meta data record found by a lookup: its whole Length, at least MinLength,
@@ -107,10 +116,11 @@ BOOLEAN MetaDataRecordHolds(const ACPI_DATA_STORAGE_ENTRY_HEADER *Record, UINT32
 
 // The table a record of AcpiDataSubTypeTable carries, or NULL (logged) when the
 // record cannot hold the table its header announces.
-UINT8 *MetaDataTableOf(ACPI_DATA_STORAGE_ENTRY_HEADER *Record) {
+UINT8 *MetaDataTableOf(ACPI_DATA_STORAGE_ENTRY_HEADER *Record, UINT32 DataType) {
   UINT8 *Table = reinterpret_cast<UINT8 *>(Record) + ACPI_META_DATA_TABLE_OFFSET;
   if (MetaDataRecordHolds(Record, ACPI_META_DATA_TABLE_OFFSET) &&
-      TableFitsIn(Table, Record->AcpiCommonHeader.Length - ACPI_META_DATA_TABLE_OFFSET)) {
+      TableFitsIn(Table, Record->AcpiCommonHeader.Length - ACPI_META_DATA_TABLE_OFFSET,
+                  MinTableLength(DataType))) {
     return Table;
   }
   DebugPrint(DEBUG_ERROR, "%a - Meta data record for %c%c%c%c does not hold the table it names\n", kEngine,
@@ -129,7 +139,8 @@ BOOLEAN FvFileOf(const ACPI_DATA_STORAGE_ENTRY_HEADER *Record, UINT32 FileOffset
 // Hands the stored table of the current entry to Install, after checking that
 // the table lies inside the entry.
 EFI_STATUS ChooseStoredTable(RESTORE_CALL *Call) {
-  if (!TableFitsIn(Call->Entry + kEntryHeaderSize, Call->EntryLength - kEntryHeaderSize)) {
+  if (!TableFitsIn(Call->Entry + kEntryHeaderSize, Call->EntryLength - kEntryHeaderSize,
+                   MinTableLength(Call->Header.AcpiDataType))) {
     DebugPrint(DEBUG_ERROR, "%a - Stored %c%c%c%c table does not fit its 0x%x byte entry\n", kEngine,
                ACPI_SIGNATURE_CHARS(EntrySignature(Call)), (UINTN)Call->EntryLength);
     return EFI_INVALID_PARAMETER;
@@ -143,7 +154,7 @@ EFI_STATUS ChooseStoredTable(RESTORE_CALL *Call) {
 }
 
 EFI_STATUS ChooseMetaDataTable(RESTORE_CALL *Call, ACPI_DATA_STORAGE_ENTRY_HEADER *Record) {
-  UINT8 *Table = MetaDataTableOf(Record);
+  UINT8 *Table = MetaDataTableOf(Record, Call->Header.AcpiDataType);
   if (Table == nullptr) return EFI_INVALID_PARAMETER;
   Call->Install.AcpiTable = reinterpret_cast<EFI_ACPI_DESCRIPTION_HEADER *>(Table);
   Call->Install.Buffer = nullptr;
@@ -557,7 +568,8 @@ EFI_STATUS ReplaySsdt(RESTORE_CALL *Call) {
   CopyMem(Call->SsdtCopy, Call->Entry, Call->EntryLength);
   // A table kept from storage is installed from the copy; it must fit there.
   BOOLEAN FromCopy = Record == nullptr || Record->AcpiDataSubType == AcpiDataSubTypeFromStorage;
-  if (FromCopy && !TableFitsIn(Call->SsdtCopy + kEntryHeaderSize, Call->EntryLength - kEntryHeaderSize)) {
+  if (FromCopy && !TableFitsIn(Call->SsdtCopy + kEntryHeaderSize, Call->EntryLength - kEntryHeaderSize,
+                               CAPTURE_MIN_DEFINITION_BLOCK_LENGTH)) {
     DebugPrint(DEBUG_ERROR, "%a - Stored %c%c%c%c table does not fit its 0x%x byte entry\n", kEngine,
                ACPI_SIGNATURE_CHARS(EntrySignature(Call)), (UINTN)Call->EntryLength);
     return EFI_INVALID_PARAMETER;
@@ -674,7 +686,8 @@ EFI_STATUS ReplayDsdt(RESTORE_CALL *Call) {
   DebugPrint(Call->Closing.Level, Call->Closing.Format, kEngine);
   Status = InstallChosenTable(Call);
   if (EFI_ERROR(Status)) {
-    DebugPrint(DEBUG_ERROR, kUnableToInstallDataTable, kEngine, ACPI_SIGNATURE_CHARS(EFI_ACPI_DSDT_SIGNATURE));
+    DebugPrint(DEBUG_ERROR, kUnableToInstallDataTable, kEngine,
+               ACPI_SIGNATURE_CHARS(EFI_ACPI_DSDT_SIGNATURE));
     return Status;
   }
   if (Call->Stop || Call->Entry == nullptr) return EFI_SUCCESS;

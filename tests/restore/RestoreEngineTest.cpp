@@ -225,6 +225,20 @@ std::vector<UINT8> NvsElementOf(const char *Oem) {
 
 const UINT32 kApic = SIGNATURE_32('A', 'P', 'I', 'C');
 
+// A data table of Length bytes with no more than the signature and Length that
+// every table has (a table under 8 bytes cannot even hold its Length).
+std::vector<UINT8> BareTable(const char Signature[4], UINT32 Length) {
+  std::vector<UINT8> Table(Length, 0x5C);
+  std::memcpy(Table.data(), Signature, Length < 4 ? Length : 4);
+  if (Length >= 8) std::memcpy(Table.data() + 4, &Length, 4);
+  return Table;
+}
+
+std::vector<UINT8> BareTableEntry(UINT32 Length) {
+  return MakeEntry(SIGNATURE_32('X', 'T', 'B', 'L'), AcpiDataTypeAcpiDataTables, AcpiDataSubTypeTable,
+                   BareTable("XTBL", Length));
+}
+
 std::vector<StreamRow> StreamRows() {
   return {
       {"EmptyStream", {}, {}, EFI_SUCCESS, {}, " - No more entries in ACPI data storage\n", DEBUG_ERROR},
@@ -283,6 +297,47 @@ std::vector<StreamRow> StreamRows() {
        {"APIC"},
        " - Installing ACPI table APIC from meta data\n",
        DEBUG_INFO},
+      {"DataTableOfEightBytesIsInstalledAndTheReplayGoesOn",
+       {BareTableEntry(8), TableEntry("MCFG", AcpiDataTypeAcpiDataTables, 60)},
+       {},
+       EFI_SUCCESS,
+       {"XTBL", "MCFG"},
+       " - No meta data found for ACPI data table XTBL\n",
+       DEBUG_INFO},
+      {"DataTableOf35BytesIsInstalled",
+       {BareTableEntry(35)},
+       {},
+       EFI_SUCCESS,
+       {"XTBL"},
+       " - No meta data found for ACPI data table XTBL\n",
+       DEBUG_INFO},
+      {"DataTableOfSevenBytesIsRefused",
+       {BareTableEntry(7)},
+       {},
+       EFI_INVALID_PARAMETER,
+       {},
+       " - Stored XTBL table does not fit its 0x27 byte entry\n",
+       DEBUG_ERROR},
+      {"EightByteDataTableFromItsMetaDataRecord",
+       {BareTableEntry(8)},
+       {[] {
+         std::vector<UINT8> Record = TableRecord(SIGNATURE_32('X', 'T', 'B', 'L'), AcpiDataSubTypeTable);
+         std::vector<UINT8> Table = BareTable("XTBL", 8);
+         Record.insert(Record.end(), Table.begin(), Table.end());
+         capture_test::SetRecordLength(&Record, static_cast<UINT32>(Record.size()));
+         return Record;
+       }()},
+       EFI_SUCCESS,
+       {"XTBL"},
+       " - Installing ACPI table XTBL from meta data\n",
+       DEBUG_INFO},
+      {"StoredSsdtShorterThanItsHeaderIsRefused",
+       {Mutated(TableEntry("SSDT", AcpiDataTypeSsdt, 36, "Short035"), 32 + 4, 35)},
+       {},
+       EFI_INVALID_PARAMETER,
+       {},
+       " - Stored SSDT table does not fit its 0x44 byte entry\n",
+       DEBUG_ERROR},
       {"DataTableRecordTooShortForItsTable",
        {TableEntry("APIC", AcpiDataTypeAcpiDataTables, 44)},
        {TableRecord(kApic, AcpiDataSubTypeTable)},
