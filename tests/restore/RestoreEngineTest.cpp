@@ -613,6 +613,39 @@ TEST_F(DsdtRunTest, IntegerWithoutRecordFailsAndTheDsdtIsReleased) {
   EXPECT_EQ(InstalledSignatures(), (std::vector<std::string>{"APIC"}));
 }
 
+// A variable store that cannot be read costs one integer its value, never the
+// DSDT: the record's default is patched and the replay goes on.
+TEST_F(RestoreEngineTest, UnreadableIntegerVariableStillInstallsTheDsdt) {
+  const AML_OBJECT_LOCATOR Locator = patch_test::MakeLocator("\\ITST", 37, AML_WORD_PREFIX, 42);
+  const std::vector<UINT8> Record =
+      capture_test::IntegerRecord(EFI_ACPI_DSDT_SIGNATURE, Locator, AcpiDataIntegerTypeVariable, 0x5A5);
+  OpenRecords({WithFile(TableRecord(EFI_ACPI_DSDT_SIGNATURE, AcpiDataSubTypeFromFv),
+                        ACPI_META_DATA_DSDT_FV_FILE_OFFSET, kDsdtFile),
+               Record});
+  const std::vector<UINT8> Dsdt =
+      patch_test::MakeAmlTable("DSDT", {0x08, 'I', 'T', 'S', 'T', AML_WORD_PREFIX, 0x21, 0x00, 0xA5});
+  AddTableVolume(kDsdtFile, {Dsdt});
+  OpenReadStream({MakeEntry(EFI_ACPI_DSDT_SIGNATURE, AcpiDataTypeDsdt, AcpiDataSubTypeFromFv, {}),
+                  patch_test::MakeIntegerElement(Record, 0),
+                  TableEntry("APIC", AcpiDataTypeAcpiDataTables, 44)});
+  EFI_RUNTIME_SERVICES *Saved = gRT;
+  EFI_RUNTIME_SERVICES Broken = *gRT;
+  Broken.GetVariable = [](CHAR16 *, EFI_GUID *, UINT32 *, UINTN *, VOID *)
+                           EFIAPI -> EFI_STATUS { return EFI_DEVICE_ERROR; };
+  gRT = &Broken;
+  const EFI_STATUS Status = ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY);
+  gRT = Saved;
+  EXPECT_EQ(Status, EFI_SUCCESS) << DebugDump();
+  ASSERT_EQ(InstalledSignatures(), (std::vector<std::string>{"DSDT", "APIC"})) << DebugDump();
+  std::vector<UINT8> Patched = Dsdt;
+  Patched[42] = 0xA5;
+  Patched[43] = 0x05;
+  EXPECT_EQ(Platform->Acpi().Installs()[0].Bytes, Patched);
+  EXPECT_EQ(
+      Logged("PatchDsdtInteger - Could not read SampleValue size from var store: Device Error\n", DEBUG_WARN),
+      1u);
+}
+
 TEST_F(RestoreEngineTest, DeferredSsdtReceivesItsPatchesBeforeTheCallReturns) {
   CaptureSampleOntoEmptyTables();
   ASSERT_FALSE(HasFatalFailure());
