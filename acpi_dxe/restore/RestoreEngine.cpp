@@ -239,6 +239,18 @@ VOID DeferChosenTable(RESTORE_CALL *Call) {
   Call->Stop = TRUE;
 }
 
+// A deferred SSDT whose element failed would be installed at the next call still
+// naming the capture boot's regions: it is dropped, as an SSDT with the same
+// failure that was not deferred is.
+VOID DropDeferredSsdt(UINT64 OemTableId) {
+  DebugPrint(DEBUG_ERROR,
+             "%a - Dropping deferred ACPI SSDT %c%c%c%c%c%c%c%c table: an element failed to patch\n", kEngine,
+             ACPI_OEM_TABLE_ID_CHARS(OemTableId));
+  if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr)
+    FreePool(mDeferredAcpiTable.Buffer);
+  ZeroMem(&mDeferredAcpiTable, sizeof(mDeferredAcpiTable));
+}
+
 // The slot is emptied before the install: a table that fails is not tried again.
 EFI_STATUS InstallDeferredTable() {
   if (mDeferredAcpiTable.AcpiTable == nullptr) return EFI_SUCCESS;
@@ -524,7 +536,10 @@ EFI_STATUS ReplaySsdtWithRecord(RESTORE_CALL *Call, ACPI_DATA_STORAGE_ENTRY_HEAD
   if (Deferred) DeferChosenTable(Call);
   FreeEntry(Call);
   Status = ApplySsdtElements(Call, Ssdt);
-  if (EFI_ERROR(Status)) return Status;
+  if (EFI_ERROR(Status)) {
+    if (Deferred) DropDeferredSsdt(OemTableId);
+    return Status;
+  }
   DebugPrint(Call->Closing.Level, Call->Closing.Format, kEngine);
   if (Deferred) return EFI_SUCCESS;
   Status = InstallChosenTable(Call);

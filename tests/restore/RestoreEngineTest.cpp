@@ -646,6 +646,55 @@ TEST_F(RestoreEngineTest, UnreadableIntegerVariableStillInstallsTheDsdt) {
       1u);
 }
 
+// A deferred SSDT whose element cannot be applied would be installed at the next
+// call still pointing at the capture boot's regions: it is dropped, as an SSDT
+// with the same failure that was not deferred is.
+struct DroppedSsdtRow {
+  const char *Name;
+  UINT32 SubType;  // where the table comes from
+};
+
+void PrintTo(const DroppedSsdtRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
+
+class DeferredSsdtDrop : public RestoreEngineTest, public testing::WithParamInterface<DroppedSsdtRow> {};
+
+TEST_P(DeferredSsdtDrop, FailedElementEmptiesTheSlot) {
+  std::vector<UINT8> Record =
+      WithRank(TableRecord(EFI_ACPI_SSDT_SIGNATURE, GetParam().SubType, OemTableIdOf("Deferred")), 0x2000);
+  if (GetParam().SubType == AcpiDataSubTypeTable) {
+    // The record carries the table itself behind its 32-byte header.
+    const std::vector<UINT8> Table = MakeTable("SSDT", 40, "Deferred", 7);
+    Record.resize(ACPI_META_DATA_TABLE_OFFSET);
+    Record.insert(Record.end(), Table.begin(), Table.end());
+    capture_test::SetRecordLength(&Record, static_cast<UINT32>(Record.size()));
+  }
+  OpenRecords({Record});
+  OpenReadStream({TableEntry("SSDT", AcpiDataTypeSsdt, 48, "Deferred"), NvsElementOf("Deferred"),
+                  TableEntry("APIC", AcpiDataTypeAcpiDataTables, 44)});
+
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY), EFI_COMPROMISED_DATA)
+      << DebugDump();
+  EXPECT_EQ(Says(" - Defering ACPI data table SSDT installation until new callback\n", DEBUG_INFO), 1u);
+  EXPECT_EQ(Says(" - Patching SSDT with NVS failed: Compromised Data\n", DEBUG_ERROR), 1u);
+  EXPECT_EQ(Says(" - Dropping deferred ACPI SSDT Deferred table: an element failed to patch\n", DEBUG_ERROR),
+            1u);
+  EXPECT_EQ(mDeferredAcpiTable.AcpiTable, nullptr);
+  EXPECT_EQ(mDeferredAcpiTable.Buffer, nullptr);
+
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_END_OF_DXE), EFI_SUCCESS) << DebugDump();
+  EXPECT_EQ(Says(" - Delayed installation of SSDT table\n"), 0u);
+  EXPECT_EQ(InstalledSignatures(), (std::vector<std::string>{"APIC"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, DeferredSsdtDrop,
+                         testing::Values(DroppedSsdtRow{"FromStorage", AcpiDataSubTypeFromStorage},
+                                         DroppedSsdtRow{"FromMetaData", AcpiDataSubTypeTable}),
+                         [](const testing::TestParamInfo<DroppedSsdtRow> &Info) {
+                           return std::string(Info.param.Name);
+                         });
+
 TEST_F(RestoreEngineTest, DeferredSsdtReceivesItsPatchesBeforeTheCallReturns) {
   CaptureSampleOntoEmptyTables();
   ASSERT_FALSE(HasFatalFailure());
