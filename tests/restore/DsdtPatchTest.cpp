@@ -50,9 +50,25 @@ class DsdtPatchSample : public PatchTest {
   std::vector<UINT8> Dsdt;
 };
 
+// Zeroes the RegionLen constant of the DefOpRegion the locator names, so that a
+// patch writing the length the platform's table already holds is still seen.
+void ZeroRegionLength(std::vector<UINT8> *Table, const AML_OBJECT_LOCATOR &Locator) {
+  const size_t LengthPrefixAt =
+      Locator.ValueOffset + AmlIntegerPrefixWidth((*Table)[Locator.ValueOffset - 1]);
+  const UINT8 Width = AmlIntegerPrefixWidth((*Table)[LengthPrefixAt]);
+  ASSERT_NE(Width, 0u);
+  std::memset(Table->data() + LengthPrefixAt + 1, 0, Width);
+  UINT64 Address = 0, Length = 1;
+  RegionInAml(*Table, Locator, &Address, &Length);
+  ASSERT_EQ(Length, 0u);
+}
+
 TEST_F(DsdtPatchSample, DefaultRegionsMoveToFreshNvsPagesBelow4GiB) {
   const std::vector<UINT8> Gnvs = CapturedElement("DSDT", AcpiDataSubTypeNvs, "\\GNVS");
   const std::vector<UINT8> Bnvs = CapturedElement("DSDT", AcpiDataSubTypeNvs, "\\BNVS");
+  for (const char *Path : {"\\GNVS", "\\BNVS"})
+    ZeroRegionLength(&Dsdt, capture_test::LocatorFor(Tables.Dsdt, Path));
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(PatchDsdtNVS(Bytes(Dsdt), AsEntry(Gnvs)), EFI_SUCCESS) << DebugDump();
   ASSERT_EQ(PatchDsdtNVS(Bytes(Dsdt), AsEntry(Bnvs)), EFI_SUCCESS) << DebugDump();
 
