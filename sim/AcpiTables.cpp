@@ -88,11 +88,12 @@ bool AcpiTables::EnsureRoots() {
 
 EFI_STATUS AcpiTables::Install(const VOID *Buffer, UINTN Size, UINTN *Key) {
   AcpiInstallRecord Record{};
-  if (Buffer != nullptr && Size >= sizeof(EFI_ACPI_DESCRIPTION_HEADER)) {
-    const auto *Header = static_cast<const EFI_ACPI_DESCRIPTION_HEADER *>(Buffer);
-    Record.Signature = Header->Signature;
-    Record.OemTableId = Header->OemTableId;
-    Record.Length = Header->Length;
+  if (Buffer != nullptr && Size >= sizeof(EFI_ACPI_COMMON_HEADER)) {
+    const auto *Common = static_cast<const EFI_ACPI_COMMON_HEADER *>(Buffer);
+    Record.Signature = Common->Signature;
+    Record.Length = Common->Length;
+    if (Size >= sizeof(EFI_ACPI_DESCRIPTION_HEADER))
+      Record.OemTableId = static_cast<const EFI_ACPI_DESCRIPTION_HEADER *>(Buffer)->OemTableId;
     Record.Bytes.assign(static_cast<const UINT8 *>(Buffer), static_cast<const UINT8 *>(Buffer) + Size);
   }
   if (mFailAt != 0 && --mFailAt == 0) {
@@ -104,17 +105,17 @@ EFI_STATUS AcpiTables::Install(const VOID *Buffer, UINTN Size, UINTN *Key) {
   return mInstalls.back().Status;
 }
 
-// The checks of a firmware's InstallAcpiTable: a buffer whose size is the
-// table's own Length; at most one FADT, FACS and DSDT.
+// The checks of a firmware's InstallAcpiTable, as UEFI lists them: a buffer and
+// a key, and a size that is the table's own Length; at most one FADT, FACS and
+// DSDT. A table shorter than a description header is taken as it is (only a
+// signature and a Length are common to all tables); its checksum is fixed only
+// when it holds the checksum byte.
 EFI_STATUS AcpiTables::Add(const VOID *Buffer, UINTN Size, UINTN *Key) {
   if (Buffer == nullptr || Key == nullptr || Size < sizeof(EFI_ACPI_COMMON_HEADER))
     return EFI_INVALID_PARAMETER;
   const auto *Common = static_cast<const EFI_ACPI_COMMON_HEADER *>(Buffer);
   UINT32 Signature = Common->Signature;
   if (Common->Length != Size) return EFI_INVALID_PARAMETER;
-  if (Signature != EFI_ACPI_FACS_SIGNATURE && Size < sizeof(EFI_ACPI_DESCRIPTION_HEADER)) {
-    return EFI_INVALID_PARAMETER;
-  }
   if (IsSingleton(Signature) && Find(Signature) != nullptr) return EFI_ACCESS_DENIED;
   if (mTables.size() >= kXsdtCapacity || !EnsureRoots()) return EFI_OUT_OF_RESOURCES;
   UINTN Pages = EFI_SIZE_TO_PAGES(Size);
@@ -123,7 +124,7 @@ EFI_STATUS AcpiTables::Add(const VOID *Buffer, UINTN Size, UINTN *Key) {
   if (Address == 0) return EFI_OUT_OF_RESOURCES;
   auto *Copy = reinterpret_cast<UINT8 *>(static_cast<UINTN>(Address));
   std::memcpy(Copy, Buffer, Size);
-  if (Signature != EFI_ACPI_FACS_SIGNATURE)
+  if (Signature != EFI_ACPI_FACS_SIGNATURE && Size > kChecksumOffset)
     Copy[kChecksumOffset] = AcpiChecksumFor(Copy, Size, kChecksumOffset);
   mTables.push_back(InstalledAcpiTable{mNextKey, Signature, Copy, Pages});
   *Key = mNextKey++;

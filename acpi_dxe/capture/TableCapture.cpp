@@ -13,7 +13,6 @@ namespace {
 
 constexpr UINT32 kEntryHeaderSize = sizeof(ACPI_DATA_STORAGE_ENTRY_HEADER);
 constexpr UINT32 kDescriptionHeaderSize = sizeof(EFI_ACPI_DESCRIPTION_HEADER);
-constexpr UINT32 kCommonHeaderSize = sizeof(EFI_ACPI_COMMON_HEADER);
 
 static_assert(CAPTURE_MAX_ENTRY_SIZE == MAX_CACHE_SIZE, "an entry may fill the write stream, no more");
 
@@ -215,7 +214,7 @@ EFI_STATUS ProcessFacs(const EFI_ACPI_FIRMWARE_ACPI_CONTROL_STRUCTURE *Facs) {
 EFI_STATUS ProcessDsdt(const EFI_ACPI_DESCRIPTION_HEADER *Dsdt) {
   static const CHAR8 kName[] = "ProcessDsdt";
   DebugPrint(DEBUG_INFO, "ProcessDsdt() Entry.\n");
-  if (Dsdt->Length < kDescriptionHeaderSize) {
+  if (Dsdt->Length < CAPTURE_MIN_DEFINITION_BLOCK_LENGTH) {
     DebugPrint(DEBUG_ERROR, "%a - DsdtPtr->Length < ACPI table header length\n", kName);
     return EFI_INVALID_PARAMETER;
   }
@@ -237,7 +236,7 @@ EFI_STATUS ProcessDsdt(const EFI_ACPI_DESCRIPTION_HEADER *Dsdt) {
 EFI_STATUS ProcessAcpiDataTables(const EFI_ACPI_DESCRIPTION_HEADER *AcpiTable) {
   static const CHAR8 kName[] = "ProcessAcpiDataTables";
   DebugPrint(DEBUG_INFO, "ProcessAcpiDataTables() Entry.\n");
-  if (AcpiTable->Length < kCommonHeaderSize) {
+  if (AcpiTable->Length < CAPTURE_MIN_DATA_TABLE_LENGTH) {
     DebugPrint(DEBUG_ERROR, "%a - AcpiTable->Length < ACPI common header length\n", kName);
     return EFI_INVALID_PARAMETER;
   }
@@ -267,7 +266,7 @@ EFI_STATUS ProcessAcpiDataTables(const EFI_ACPI_DESCRIPTION_HEADER *AcpiTable) {
 EFI_STATUS ProcessSsdt(const EFI_ACPI_DESCRIPTION_HEADER *AcpiTable) {
   static const CHAR8 kName[] = "ProcessSsdt";
   DebugPrint(DEBUG_INFO, "ProcessSsdt() Entry.\n");
-  if (AcpiTable->Length < kDescriptionHeaderSize) {
+  if (AcpiTable->Length < CAPTURE_MIN_DEFINITION_BLOCK_LENGTH) {
     DebugPrint(DEBUG_ERROR, "%a - AcpiTable.Length < ACPI header length\n", kName);
     return EFI_INVALID_PARAMETER;
   }

@@ -15,6 +15,13 @@
 // Largest entry (table plus its 32-byte header): the write stream's capacity.
 #define CAPTURE_MAX_ENTRY_SIZE 0x40000
 
+// Shortest tables the capture stores. A data table needs only the signature and
+// Length every table has; the DSDT and SSDTs (definition blocks) carry AML
+// behind a whole description header. The restore holds stored tables to the
+// same bounds, so every table a capture keeps can be put back.
+#define CAPTURE_MIN_DATA_TABLE_LENGTH sizeof(EFI_ACPI_COMMON_HEADER)
+#define CAPTURE_MIN_DEFINITION_BLOCK_LENGTH sizeof(EFI_ACPI_DESCRIPTION_HEADER)
+
 EFI_STATUS ProcessAcpiTablesFromXsdt();
 EFI_STATUS ProcessFadt(const EFI_ACPI_6_3_FIXED_ACPI_DESCRIPTION_TABLE *Fadt);
 EFI_STATUS ProcessFacs(const EFI_ACPI_FIRMWARE_ACPI_CONTROL_STRUCTURE *Facs);

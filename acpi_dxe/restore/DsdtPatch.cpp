@@ -93,7 +93,9 @@ EFI_STATUS ReadIntegerVariable(const CHAR8 *Caller, CHAR16 *Name, EFI_GUID *Guid
 }
 
 // The value of the UEFI variable the record names; its default when the
-// variable does not exist.
+// variable does not exist or cannot be read (the status is logged): the default
+// is the platform's declared fallback, and one integer must not cost the whole
+// DSDT its install.
 EFI_STATUS GetIntegerFromVariable(const CHAR8 *Caller, const ACPI_DATA_STORAGE_INTEGER *Entry,
                                   const ACPI_DATA_STORAGE_INTEGER *Record, UINT64 *Value) {
   if (gRT == nullptr) {
@@ -122,7 +124,6 @@ EFI_STATUS GetIntegerFromVariable(const CHAR8 *Caller, const ACPI_DATA_STORAGE_I
   }
   DebugPrint(DEBUG_WARN, "%a - Could not read %s size from var store: %r\n", Caller, Name, Status);
   if (Status == EFI_SUCCESS) return EFI_DEVICE_ERROR;
-  if (Status != EFI_NOT_FOUND) return Status;  // a read error is not a value
   *Value = Record->Value;
   DebugPrint(DEBUG_WARN, "%a - Switching to default value 0x%x for patching integer %s.\n", Caller,
              static_cast<UINT32>(*Value), Name);

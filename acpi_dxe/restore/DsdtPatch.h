@@ -29,8 +29,9 @@ EFI_STATUS PatchDsdtNVS(UINT8 *Dsdt, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry
 EFI_STATUS ProcessDsdtNvsType2OnCertifiedPath(UINT8 *Dsdt, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry);
 
 // One DSDT integer element with the meta data Record that asked for it. The
-// record, not the entry, says where the value comes from. A value wider than
-// the AML constant is refused (EFI_INVALID_PARAMETER), never truncated.
+// record, not the entry, says where the value comes from; a variable that is
+// missing or cannot be read gives the record's default. A value wider than the
+// AML constant is refused (EFI_INVALID_PARAMETER), never truncated.
 EFI_STATUS PatchDsdtInteger(UINT8 *Dsdt, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry,
                             const ACPI_DATA_STORAGE_ENTRY_HEADER *Record);
 

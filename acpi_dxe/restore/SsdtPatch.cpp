@@ -47,6 +47,29 @@ BOOLEAN ConstantHolds(const CHAR8 *Caller, const CHAR8 *What, const AML_OBJECT_L
   return FALSE;
 }
 
+// TRUE when the AML holds the locator's PrefixByte right before ValueOffset,
+// inside the table: the constant the locator names is there. These are the
+// cases SetNumericConstantInAml refuses, checked without a write.
+BOOLEAN ConstantIsInAml(const UINT8 *Ssdt, const AML_OBJECT_LOCATOR *Locator) {
+  UINT64 Opcode = 0;
+  return Locator->ValueOffset != 0 && AmlReadTableInteger(Ssdt, Locator->ValueOffset - 1, 1, &Opcode) &&
+         Opcode == Locator->PrefixByte;
+}
+
+// Judges one Type 1 constant before either is written. A locator that disagrees
+// with the AML names no constant of its width, so the writer's refusal comes
+// first, with its own line and then FailedLine, as when the write itself fails;
+// only a constant that is there has a width the value must fit.
+EFI_STATUS CheckType1Constant(const CHAR8 *Caller, UINT8 *Ssdt, const AML_OBJECT_LOCATOR *Locator,
+                              UINT64 Value, const CHAR8 *What, const CHAR8 *FailedLine) {
+  if (!ConstantIsInAml(Ssdt, Locator)) {
+    const EFI_STATUS Status = SetNumericConstantInAml(Ssdt, Locator, Value);  // refuses, writes nothing
+    DebugPrint(DEBUG_ERROR, FailedLine, Caller);
+    return EFI_ERROR(Status) ? Status : EFI_COMPROMISED_DATA;
+  }
+  return ConstantHolds(Caller, What, Locator, Value) ? EFI_SUCCESS : EFI_INVALID_PARAMETER;
+}
+
 EFI_STATUS PatchSsdtNvsType1(UINT8 *Ssdt, const ACPI_DATA_STORAGE_ENTRY_HEADER *Entry) {
   static const CHAR8 kName[] = "PatchSsdtNVS";
   if (Entry->AcpiCommonHeader.Length < kNvsType1Fixed) {
@@ -151,10 +174,13 @@ EFI_STATUS ProcessSsdtNvsType1OnCertifiedPath(UINT8 *Ssdt, const ACPI_DATA_STORA
   const ACPI_DATA_STORAGE_NVS_TYPE_1 *Element = reinterpret_cast<const ACPI_DATA_STORAGE_NVS_TYPE_1 *>(Entry);
   const AML_OBJECT_LOCATOR AddressLocator = Element->Common.Locator;
   const AML_OBJECT_LOCATOR LengthLocator = Element->LengthLocator;
-  if (!ConstantHolds(kName, "address", &AddressLocator, Address) ||
-      !ConstantHolds(kName, "length", &LengthLocator, NvsLength)) {
-    return EFI_INVALID_PARAMETER;
+  Status = CheckType1Constant(kName, Ssdt, &AddressLocator, Address, "address",
+                              "%a - Failed to set NVS address from AML\n");
+  if (!EFI_ERROR(Status)) {
+    Status = CheckType1Constant(kName, Ssdt, &LengthLocator, NvsLength, "length",
+                                "%a - Failed to set NVS length from AML\n");
   }
+  if (EFI_ERROR(Status)) return Status;
   // The old address is kept so that a refused length leaves the SSDT as it was
   // (a table carried in the meta data is patched in place and may be met again).
   const UINT8 AddressWidth = AmlIntegerPrefixWidth(AddressLocator.PrefixByte);

@@ -50,9 +50,25 @@ class DsdtPatchSample : public PatchTest {
   std::vector<UINT8> Dsdt;
 };
 
+// Zeroes the RegionLen constant of the DefOpRegion the locator names, so that a
+// patch writing the length the platform's table already holds is still seen.
+void ZeroRegionLength(std::vector<UINT8> *Table, const AML_OBJECT_LOCATOR &Locator) {
+  const size_t LengthPrefixAt =
+      Locator.ValueOffset + AmlIntegerPrefixWidth((*Table)[Locator.ValueOffset - 1]);
+  const UINT8 Width = AmlIntegerPrefixWidth((*Table)[LengthPrefixAt]);
+  ASSERT_NE(Width, 0u);
+  std::memset(Table->data() + LengthPrefixAt + 1, 0, Width);
+  UINT64 Address = 0, Length = 1;
+  RegionInAml(*Table, Locator, &Address, &Length);
+  ASSERT_EQ(Length, 0u);
+}
+
 TEST_F(DsdtPatchSample, DefaultRegionsMoveToFreshNvsPagesBelow4GiB) {
   const std::vector<UINT8> Gnvs = CapturedElement("DSDT", AcpiDataSubTypeNvs, "\\GNVS");
   const std::vector<UINT8> Bnvs = CapturedElement("DSDT", AcpiDataSubTypeNvs, "\\BNVS");
+  for (const char *Path : {"\\GNVS", "\\BNVS"})
+    ZeroRegionLength(&Dsdt, capture_test::LocatorFor(Tables.Dsdt, Path));
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(PatchDsdtNVS(Bytes(Dsdt), AsEntry(Gnvs)), EFI_SUCCESS) << DebugDump();
   ASSERT_EQ(PatchDsdtNVS(Bytes(Dsdt), AsEntry(Bnvs)), EFI_SUCCESS) << DebugDump();
 
@@ -415,27 +431,73 @@ INSTANTIATE_TEST_SUITE_P(
                    "PatchDsdtInteger - Failed to set integer value in AML\n"}),
     [](const testing::TestParamInfo<IntegerRow> &Info) { return std::string(Info.param.Name); });
 
-// A size query that fails for another reason than a missing variable is a
-// failure, not a value of 0.
-class DsdtIntegerVariableFault : public PatchTest {};
+// What the size query of the variable store answers decides the value: a
+// variable that cannot be read is patched with the record's default, as a
+// missing one is, so one integer never costs the whole DSDT; a query that
+// succeeds without a buffer is a store fault.
+struct SizeQueryRow {
+  const char *Name;
+  EFI_STATUS Answer;
+  EFI_STATUS Expected;
+  UINT64 ExpectedValue;  // in the AML afterwards; 0x21 is the value it held
+  const char *Warning;   // DEBUG_WARN line after "PatchDsdtInteger - "
+};
 
-TEST_F(DsdtIntegerVariableFault, UnreadableVariableStoreFailsInsteadOfPatchingZero) {
+void PrintTo(const SizeQueryRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
+
+EFI_STATUS gSizeQueryAnswer = EFI_SUCCESS;
+
+class DsdtIntegerVariableFault : public PatchTest {};
+class DsdtIntegerSizeQuery : public PatchTest, public testing::WithParamInterface<SizeQueryRow> {};
+
+TEST_P(DsdtIntegerSizeQuery, UnreadableVariableTakesTheDefault) {
+  const SizeQueryRow &Row = GetParam();
   std::vector<UINT8> Dsdt = IntegerTable(AML_WORD_PREFIX);
   Dsdt[42] = 0x21;
-  const std::vector<UINT8> Before = Dsdt;
   std::vector<UINT8> Record = capture_test::IntegerRecord(
       kDsdt, MakeLocator("\\ITST", 37, AML_WORD_PREFIX, 42), AcpiDataIntegerTypeVariable, 5);
   const std::vector<UINT8> Element = MakeIntegerElement(Record, 0);
   EFI_RUNTIME_SERVICES *Saved = gRT;
   EFI_RUNTIME_SERVICES Broken = *gRT;
+  gSizeQueryAnswer = Row.Answer;
   Broken.GetVariable = [](CHAR16 *, EFI_GUID *, UINT32 *, UINTN *, VOID *)
-                           EFIAPI -> EFI_STATUS { return EFI_DEVICE_ERROR; };
+                           EFIAPI -> EFI_STATUS { return gSizeQueryAnswer; };
   gRT = &Broken;
-  EXPECT_EQ(PatchDsdtInteger(Dsdt.data(), Header(Element), Header(Record)), EFI_DEVICE_ERROR);
+  const EFI_STATUS Status = PatchDsdtInteger(Dsdt.data(), Header(Element), Header(Record));
+  gRT = Saved;
+  EXPECT_EQ(Status, Row.Expected) << DebugDump();
+  EXPECT_EQ(ReadLe(Dsdt, 42, 2), Row.ExpectedValue);
+  EXPECT_EQ(Logged(std::string("PatchDsdtInteger - ") + Row.Warning, DEBUG_WARN), 1u) << DebugDump();
+  const size_t Switched = Logged(
+      "PatchDsdtInteger - Switching to default value 0x5 for patching integer SampleValue.\n", DEBUG_WARN);
+  EXPECT_EQ(Switched, EFI_ERROR(Row.Expected) ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, DsdtIntegerSizeQuery,
+    testing::Values(SizeQueryRow{"NotFound", EFI_NOT_FOUND, EFI_SUCCESS, 5,
+                                 "Could not read SampleValue size from var store: Not Found\n"},
+                    SizeQueryRow{"DeviceError", EFI_DEVICE_ERROR, EFI_SUCCESS, 5,
+                                 "Could not read SampleValue size from var store: Device Error\n"},
+                    SizeQueryRow{"SecurityViolation", EFI_SECURITY_VIOLATION, EFI_SUCCESS, 5,
+                                 "Could not read SampleValue size from var store: Security Violation\n"},
+                    SizeQueryRow{"SuccessWithoutABuffer", EFI_SUCCESS, EFI_DEVICE_ERROR, 0x21,
+                                 "Could not read SampleValue size from var store: Success\n"}),
+    [](const testing::TestParamInfo<SizeQueryRow> &Info) { return std::string(Info.param.Name); });
+
+TEST_F(DsdtIntegerVariableFault, MissingRuntimeServicesFailWithoutAWrite) {
+  std::vector<UINT8> Dsdt = IntegerTable(AML_WORD_PREFIX);
+  const std::vector<UINT8> Before = Dsdt;
+  std::vector<UINT8> Record = capture_test::IntegerRecord(
+      kDsdt, MakeLocator("\\ITST", 37, AML_WORD_PREFIX, 42), AcpiDataIntegerTypeVariable, 5);
+  const std::vector<UINT8> Element = MakeIntegerElement(Record, 0);
+  EFI_RUNTIME_SERVICES *Saved = gRT;
   gRT = nullptr;
   EXPECT_EQ(PatchDsdtInteger(Dsdt.data(), Header(Element), Header(Record)), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(Logged("PatchDsdtInteger - Error, gRT == NULL.\n", DEBUG_ERROR), 1u);
   gRT = Saved;
+  EXPECT_EQ(Logged("PatchDsdtInteger - Error, gRT == NULL.\n", DEBUG_ERROR), 1u);
   EXPECT_EQ(Dsdt, Before);
 }
 

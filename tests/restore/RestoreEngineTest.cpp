@@ -225,6 +225,20 @@ std::vector<UINT8> NvsElementOf(const char *Oem) {
 
 const UINT32 kApic = SIGNATURE_32('A', 'P', 'I', 'C');
 
+// A data table of Length bytes with no more than the signature and Length that
+// every table has (a table under 8 bytes cannot even hold its Length).
+std::vector<UINT8> BareTable(const char Signature[4], UINT32 Length) {
+  std::vector<UINT8> Table(Length, 0x5C);
+  std::memcpy(Table.data(), Signature, Length < 4 ? Length : 4);
+  if (Length >= 8) std::memcpy(Table.data() + 4, &Length, 4);
+  return Table;
+}
+
+std::vector<UINT8> BareTableEntry(UINT32 Length) {
+  return MakeEntry(SIGNATURE_32('X', 'T', 'B', 'L'), AcpiDataTypeAcpiDataTables, AcpiDataSubTypeTable,
+                   BareTable("XTBL", Length));
+}
+
 std::vector<StreamRow> StreamRows() {
   return {
       {"EmptyStream", {}, {}, EFI_SUCCESS, {}, " - No more entries in ACPI data storage\n", DEBUG_ERROR},
@@ -283,6 +297,47 @@ std::vector<StreamRow> StreamRows() {
        {"APIC"},
        " - Installing ACPI table APIC from meta data\n",
        DEBUG_INFO},
+      {"DataTableOfEightBytesIsInstalledAndTheReplayGoesOn",
+       {BareTableEntry(8), TableEntry("MCFG", AcpiDataTypeAcpiDataTables, 60)},
+       {},
+       EFI_SUCCESS,
+       {"XTBL", "MCFG"},
+       " - No meta data found for ACPI data table XTBL\n",
+       DEBUG_INFO},
+      {"DataTableOf35BytesIsInstalled",
+       {BareTableEntry(35)},
+       {},
+       EFI_SUCCESS,
+       {"XTBL"},
+       " - No meta data found for ACPI data table XTBL\n",
+       DEBUG_INFO},
+      {"DataTableOfSevenBytesIsRefused",
+       {BareTableEntry(7)},
+       {},
+       EFI_INVALID_PARAMETER,
+       {},
+       " - Stored XTBL table does not fit its 0x27 byte entry\n",
+       DEBUG_ERROR},
+      {"EightByteDataTableFromItsMetaDataRecord",
+       {BareTableEntry(8)},
+       {[] {
+         std::vector<UINT8> Record = TableRecord(SIGNATURE_32('X', 'T', 'B', 'L'), AcpiDataSubTypeTable);
+         std::vector<UINT8> Table = BareTable("XTBL", 8);
+         Record.insert(Record.end(), Table.begin(), Table.end());
+         capture_test::SetRecordLength(&Record, static_cast<UINT32>(Record.size()));
+         return Record;
+       }()},
+       EFI_SUCCESS,
+       {"XTBL"},
+       " - Installing ACPI table XTBL from meta data\n",
+       DEBUG_INFO},
+      {"StoredSsdtShorterThanItsHeaderIsRefused",
+       {Mutated(TableEntry("SSDT", AcpiDataTypeSsdt, 36, "Short035"), 32 + 4, 35)},
+       {},
+       EFI_INVALID_PARAMETER,
+       {},
+       " - Stored SSDT table does not fit its 0x44 byte entry\n",
+       DEBUG_ERROR},
       {"DataTableRecordTooShortForItsTable",
        {TableEntry("APIC", AcpiDataTypeAcpiDataTables, 44)},
        {TableRecord(kApic, AcpiDataSubTypeTable)},
@@ -532,8 +587,12 @@ TEST_F(DsdtRunTest, EndOfStreamAfterTheDsdtStillInstallsIt) {
       << DebugDump();
   ASSERT_EQ(InstalledSignatures(), (std::vector<std::string>{"DSDT"}));
   EXPECT_EQ(Platform->Acpi().Installs()[0].Bytes, Dsdt);
+  // The end of the stream closes the run: its message, not the one of a run
+  // ended by another entry; the order check still sees the DSDT come first.
   EXPECT_EQ(Logged(kNoMore, DEBUG_ERROR), 1u);
-  EXPECT_EQ(Says(" - Third AcpiDataStorage entry not DSDT, found DSDT\n"), 0u);
+  EXPECT_EQ(Says(" - no further NVS or integer values to patch in DSDT\n"), 0u);
+  EXPECT_EQ(Says(" - First AcpiDataStorage entry not FADT, found DSDT\n", DEBUG_INFO), 1u);
+  EXPECT_EQ(mAcpiDataStorageEntryCount, 1u);
 }
 
 TEST_F(DsdtRunTest, EntryEndingTheRunIsHandledInTheSameCall) {
@@ -557,6 +616,88 @@ TEST_F(DsdtRunTest, IntegerWithoutRecordFailsAndTheDsdtIsReleased) {
   EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_END_OF_DXE), EFI_SUCCESS);
   EXPECT_EQ(InstalledSignatures(), (std::vector<std::string>{"APIC"}));
 }
+
+// A variable store that cannot be read costs one integer its value, never the
+// DSDT: the record's default is patched and the replay goes on.
+TEST_F(RestoreEngineTest, UnreadableIntegerVariableStillInstallsTheDsdt) {
+  const AML_OBJECT_LOCATOR Locator = patch_test::MakeLocator("\\ITST", 37, AML_WORD_PREFIX, 42);
+  const std::vector<UINT8> Record =
+      capture_test::IntegerRecord(EFI_ACPI_DSDT_SIGNATURE, Locator, AcpiDataIntegerTypeVariable, 0x5A5);
+  OpenRecords({WithFile(TableRecord(EFI_ACPI_DSDT_SIGNATURE, AcpiDataSubTypeFromFv),
+                        ACPI_META_DATA_DSDT_FV_FILE_OFFSET, kDsdtFile),
+               Record});
+  const std::vector<UINT8> Dsdt =
+      patch_test::MakeAmlTable("DSDT", {0x08, 'I', 'T', 'S', 'T', AML_WORD_PREFIX, 0x21, 0x00, 0xA5});
+  AddTableVolume(kDsdtFile, {Dsdt});
+  OpenReadStream({MakeEntry(EFI_ACPI_DSDT_SIGNATURE, AcpiDataTypeDsdt, AcpiDataSubTypeFromFv, {}),
+                  patch_test::MakeIntegerElement(Record, 0),
+                  TableEntry("APIC", AcpiDataTypeAcpiDataTables, 44)});
+  EFI_RUNTIME_SERVICES *Saved = gRT;
+  EFI_RUNTIME_SERVICES Broken = *gRT;
+  Broken.GetVariable = [](CHAR16 *, EFI_GUID *, UINT32 *, UINTN *, VOID *)
+                           EFIAPI -> EFI_STATUS { return EFI_DEVICE_ERROR; };
+  gRT = &Broken;
+  const EFI_STATUS Status = ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY);
+  gRT = Saved;
+  EXPECT_EQ(Status, EFI_SUCCESS) << DebugDump();
+  ASSERT_EQ(InstalledSignatures(), (std::vector<std::string>{"DSDT", "APIC"})) << DebugDump();
+  std::vector<UINT8> Patched = Dsdt;
+  Patched[42] = 0xA5;
+  Patched[43] = 0x05;
+  EXPECT_EQ(Platform->Acpi().Installs()[0].Bytes, Patched);
+  EXPECT_EQ(
+      Logged("PatchDsdtInteger - Could not read SampleValue size from var store: Device Error\n", DEBUG_WARN),
+      1u);
+}
+
+// A deferred SSDT whose element cannot be applied would be installed at the next
+// call still pointing at the capture boot's regions: it is dropped, as an SSDT
+// with the same failure that was not deferred is.
+struct DroppedSsdtRow {
+  const char *Name;
+  UINT32 SubType;  // where the table comes from
+};
+
+void PrintTo(const DroppedSsdtRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
+
+class DeferredSsdtDrop : public RestoreEngineTest, public testing::WithParamInterface<DroppedSsdtRow> {};
+
+TEST_P(DeferredSsdtDrop, FailedElementEmptiesTheSlot) {
+  std::vector<UINT8> Record =
+      WithRank(TableRecord(EFI_ACPI_SSDT_SIGNATURE, GetParam().SubType, OemTableIdOf("Deferred")), 0x2000);
+  if (GetParam().SubType == AcpiDataSubTypeTable) {
+    // The record carries the table itself behind its 32-byte header.
+    const std::vector<UINT8> Table = MakeTable("SSDT", 40, "Deferred", 7);
+    Record.resize(ACPI_META_DATA_TABLE_OFFSET);
+    Record.insert(Record.end(), Table.begin(), Table.end());
+    capture_test::SetRecordLength(&Record, static_cast<UINT32>(Record.size()));
+  }
+  OpenRecords({Record});
+  OpenReadStream({TableEntry("SSDT", AcpiDataTypeSsdt, 48, "Deferred"), NvsElementOf("Deferred"),
+                  TableEntry("APIC", AcpiDataTypeAcpiDataTables, 44)});
+
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_DRIVER_ENTRY), EFI_COMPROMISED_DATA)
+      << DebugDump();
+  EXPECT_EQ(Says(" - Defering ACPI data table SSDT installation until new callback\n", DEBUG_INFO), 1u);
+  EXPECT_EQ(Says(" - Patching SSDT with NVS failed: Compromised Data\n", DEBUG_ERROR), 1u);
+  EXPECT_EQ(Says(" - Dropping deferred ACPI SSDT Deferred table: an element failed to patch\n", DEBUG_ERROR),
+            1u);
+  EXPECT_EQ(mDeferredAcpiTable.AcpiTable, nullptr);
+  EXPECT_EQ(mDeferredAcpiTable.Buffer, nullptr);
+
+  EXPECT_EQ(ProcessAcpiDataStorageAndAcpiMetaData(ACPI_RESTORE_PHASE_END_OF_DXE), EFI_SUCCESS) << DebugDump();
+  EXPECT_EQ(Says(" - Delayed installation of SSDT table\n"), 0u);
+  EXPECT_EQ(InstalledSignatures(), (std::vector<std::string>{"APIC"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, DeferredSsdtDrop,
+                         testing::Values(DroppedSsdtRow{"FromStorage", AcpiDataSubTypeFromStorage},
+                                         DroppedSsdtRow{"FromMetaData", AcpiDataSubTypeTable}),
+                         [](const testing::TestParamInfo<DroppedSsdtRow> &Info) {
+                           return std::string(Info.param.Name);
+                         });
 
 TEST_F(RestoreEngineTest, DeferredSsdtReceivesItsPatchesBeforeTheCallReturns) {
   CaptureSampleOntoEmptyTables();

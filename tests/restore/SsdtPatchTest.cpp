@@ -59,6 +59,9 @@ TEST_F(SsdtPatchSample, DefaultRegionGetsFourAddressBytesAndOneLengthByte) {
   ASSERT_EQ(Locator.PrefixByte, AML_DWORD_PREFIX);
   const size_t LengthData = Locator.ValueOffset + 4 + 1;
   ASSERT_EQ(NvsTable[LengthData - 1], AML_BYTE_PREFIX);
+  // The platform's table already says 0x80: another byte makes the write visible.
+  NvsTable[LengthData] = 0x11;
+  const std::vector<UINT8> Before = NvsTable;
 
   ASSERT_EQ(PatchSsdtNVS(NvsTable.data(), Header(Snv0)), EFI_SUCCESS) << DebugDump();
   ASSERT_EQ(NewPages().size(), 1u);
@@ -69,7 +72,8 @@ TEST_F(SsdtPatchSample, DefaultRegionGetsFourAddressBytesAndOneLengthByte) {
   // Only the five data bytes changed.
   for (size_t Index = 0; Index < NvsTable.size(); Index++) {
     if (Index >= Locator.ValueOffset && Index < Locator.ValueOffset + 4) continue;
-    EXPECT_EQ(NvsTable[Index], Tables.SsdtNvs[Index]) << "byte " << Index;
+    if (Index == LengthData) continue;
+    EXPECT_EQ(NvsTable[Index], Before[Index]) << "byte " << Index;
   }
   EXPECT_EQ(Logged("PatchSsdtNVS - Patching SSDT with NVS\n", DEBUG_INFO), 1u);
   EXPECT_EQ(Logged("PatchSsdtNVS - Found meta data for SSDT NVS OPREGION \\SNV0\n", DEBUG_INFO), 1u);
@@ -197,26 +201,48 @@ class SsdtPatchEdges : public PatchTest {
   std::vector<UINT8> Ssdt, Before, Element;
 };
 
-TEST_F(SsdtPatchEdges, Type1AddressLocatorThatDisagreesWithTheAmlFailsWithBothLines) {
-  BuildType1(AML_QWORD_PREFIX, AML_WORD_PREFIX, Pattern(0x10, 2));  // the AML holds a DWord
-  EXPECT_EQ(PatchSsdtNVS(Ssdt.data(), Header(Element)), EFI_COMPROMISED_DATA);
-  EXPECT_EQ(Logged("ProcessSsdtNvsType1OnCertifiedPath - Failed to set NVS address from AML\n", DEBUG_ERROR),
-            1u);
+// A locator whose PrefixByte is not the opcode in the AML names no constant of
+// that width: the write refuses it before the value's width is judged, and a
+// refused length leaves the address unwritten too.
+struct Type1LocatorRow {
+  const char *Name;
+  UINT8 AddressLocatorPrefix;  // the AML holds a DWord address
+  UINT8 LengthPrefix;          // in the AML and the locator, unless LengthOpcodeInAml says otherwise
+  UINT8 LengthOpcodeInAml;     // 0: LengthPrefix
+  UINT32 NvsLength;
+  const char *Line;  // after "ProcessSsdtNvsType1OnCertifiedPath - "
+};
+
+void PrintTo(const Type1LocatorRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
+
+class SsdtType1Locators : public SsdtPatchEdges, public testing::WithParamInterface<Type1LocatorRow> {};
+
+TEST_P(SsdtType1Locators, DisagreementWithTheAmlFailsTheWriteWithBothLines) {
+  const Type1LocatorRow &Row = GetParam();
+  BuildType1(Row.AddressLocatorPrefix, Row.LengthPrefix, Pattern(Row.NvsLength, 2));
+  if (Row.LengthOpcodeInAml != 0) Ssdt[51] = Row.LengthOpcodeInAml;
+  Before = Ssdt;
+  EXPECT_EQ(PatchSsdtNVS(Ssdt.data(), Header(Element)), EFI_COMPROMISED_DATA) << DebugDump();
+  EXPECT_EQ(Logged(std::string("ProcessSsdtNvsType1OnCertifiedPath - ") + Row.Line, DEBUG_ERROR), 1u)
+      << DebugDump();
   EXPECT_EQ(Logged("PatchSsdtNVS - Unable to patch a SSDT NVS Type 1\n", DEBUG_ERROR), 1u);
   EXPECT_EQ(Ssdt, Before);
   EXPECT_EQ(NewPages().size(), 1u) << "region pages are never freed";
 }
 
-TEST_F(SsdtPatchEdges, Type1LengthLocatorThatDisagreesWithTheAmlPutsTheAddressBack) {
-  BuildType1(AML_DWORD_PREFIX, AML_WORD_PREFIX, Pattern(0x10, 2));
-  Ssdt[51] = AML_DWORD_PREFIX;  // the length constant is no longer what its locator says
-  Before = Ssdt;
-  EXPECT_EQ(PatchSsdtNVS(Ssdt.data(), Header(Element)), EFI_COMPROMISED_DATA);
-  EXPECT_EQ(Logged("ProcessSsdtNvsType1OnCertifiedPath - Failed to set NVS length from AML\n", DEBUG_ERROR),
-            1u);
-  EXPECT_EQ(Logged("PatchSsdtNVS - Unable to patch a SSDT NVS Type 1\n", DEBUG_ERROR), 1u);
-  EXPECT_EQ(Ssdt, Before);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Prefixes, SsdtType1Locators,
+    testing::Values(Type1LocatorRow{"AddressLocatorWiderThanTheAml", AML_QWORD_PREFIX, AML_WORD_PREFIX, 0,
+                                    0x10, "Failed to set NVS address from AML\n"},
+                    Type1LocatorRow{"AddressLocatorTooNarrowForTheAddress", AML_BYTE_PREFIX, AML_WORD_PREFIX,
+                                    0, 0x10, "Failed to set NVS address from AML\n"},
+                    Type1LocatorRow{"LengthLocatorNarrowerThanTheAml", AML_DWORD_PREFIX, AML_WORD_PREFIX,
+                                    AML_DWORD_PREFIX, 0x10, "Failed to set NVS length from AML\n"},
+                    Type1LocatorRow{"LengthLocatorTooNarrowForTheLength", AML_DWORD_PREFIX, AML_BYTE_PREFIX,
+                                    AML_WORD_PREFIX, 0x100, "Failed to set NVS length from AML\n"}),
+    [](const testing::TestParamInfo<Type1LocatorRow> &Info) { return std::string(Info.param.Name); });
 
 TEST_F(SsdtPatchEdges, Type1LengthTooBigForItsByteConstantIsRefusedBeforeEitherWrite) {
   BuildType1(AML_DWORD_PREFIX, AML_BYTE_PREFIX, Pattern(0x100, 2));
