@@ -45,11 +45,17 @@ bool FindLzmaSectionInFile(const Bytes &Volume, const sim::FvFileView &File, Com
                            std::string *Error) {
   const uint8_t *Body = Volume.data() + File.Offset + File.HeaderSize;
   std::vector<SectionView> Sections;
-  if (!WalkSections(Body, File.Size - File.HeaderSize, &Sections, Error)) return false;
+  if (!WalkSections(Body, File.Size - File.HeaderSize, &Sections, Error)) {
+    *Error = "file " + GuidText(File.Name) + ": " + *Error;
+    return false;
+  }
   for (const SectionView &Section : Sections) {
     if (Section.Type != EFI_SECTION_GUID_DEFINED) continue;
     GuidDefinedSectionHeader Guided;
-    if (!ReadGuidDefinedHeader(Body, Section, &Guided, Error)) return false;
+    if (!ReadGuidDefinedHeader(Body, Section, &Guided, Error)) {
+      *Error = "file " + GuidText(File.Name) + ": " + *Error;
+      return false;
+    }
     if (!SameGuid(Guided.SectionDefinitionGuid, kLzmaCustomDecompressGuid)) continue;
     Site->File = File;
     Site->Section = Section;
@@ -226,7 +232,6 @@ bool InjectDrivers(const Bytes &Image, const std::vector<DriverSpec> &Drivers, B
                    InjectSummary *Summary, std::string *Error) {
   CompressedSite Site;
   if (!FindCompressedSite(Image, &Site, Error)) return false;
-  if (!CheckNamesAreNew(Image, Drivers, Error)) return false;
   Bytes Volume(Image.begin() + Site.Top.Offset, Image.begin() + Site.Top.Offset + Site.Top.Length);
   const uint8_t *Body = Volume.data() + Site.File.Offset + Site.File.HeaderSize;
   const uint8_t *Stream = Body + Site.Section.Offset + Site.Guided.DataOffset;
@@ -234,10 +239,15 @@ bool InjectDrivers(const Bytes &Image, const std::vector<DriverSpec> &Drivers, B
   LzmaHeader Header;
   Bytes Payload;
   if (!ReadLzmaHeader(Stream, StreamSize, &Header, Error) ||
-      !DecodeLzmaAlone(Stream, StreamSize, &Payload, Error))
+      !DecodeLzmaAlone(Stream, StreamSize, &Payload, Error)) {
+    *Error = "LZMA section of file " + GuidText(Site.File.Name) + ": " + *Error;
     return false;
+  }
   DxeSite Dxe;
-  if (!FindDxeVolume(Payload, &Dxe, Error) || !AddDriverFiles(Drivers, Dxe, &Payload, Error)) return false;
+  if (!FindDxeVolume(Payload, &Dxe, Error) || !CheckNamesAreNew(Image, Drivers, Error) ||
+      !AddDriverFiles(Drivers, Dxe, &Payload, Error)) {
+    return false;
+  }
   Bytes NewStream, NewFile;
   if (!EncodeLzmaAlone(Payload, Header.Properties, Header.DictionarySize, &NewStream, Error) ||
       !RebuildCompressedFile(Volume, Site, NewStream, &NewFile, Error) ||

@@ -19,8 +19,33 @@ void AppendLe(std::vector<uint8_t> *Out, uint64_t Value, size_t Count) {
   for (size_t Index = 0; Index < Count; Index++) Out->push_back(static_cast<uint8_t>(Value >> (8 * Index)));
 }
 
+// What went wrong, in words. LZMA_OK is what a one-call LZMA_FINISH run returns
+// when the input ran out before the stream's end.
 std::string LzmaError(const char *What, lzma_ret Result) {
-  return std::string(What) + " failed (liblzma error " + std::to_string(static_cast<int>(Result)) + ")";
+  std::string Why;
+  switch (Result) {
+    case LZMA_OK:
+    case LZMA_BUF_ERROR:
+      Why = "the stream ends early";
+      break;
+    case LZMA_DATA_ERROR:
+      Why = "the data is corrupt";
+      break;
+    case LZMA_FORMAT_ERROR:
+      Why = "not an LZMA stream";
+      break;
+    case LZMA_OPTIONS_ERROR:
+      Why = "unsupported options";
+      break;
+    case LZMA_MEM_ERROR:
+    case LZMA_MEMLIMIT_ERROR:
+      Why = "out of memory";
+      break;
+    default:
+      Why = "liblzma error " + std::to_string(static_cast<int>(Result));
+      break;
+  }
+  return std::string(What) + " failed: " + Why;
 }
 
 // Runs a prepared stream over the whole input into Out, which must already have
@@ -69,9 +94,15 @@ bool DecodeLzmaAlone(const uint8_t *Data, size_t Size, std::vector<uint8_t> *Out
   // One byte more than announced, so a stream that runs past its size is caught.
   Out->assign(static_cast<size_t>(Header.UncompressedSize) + 1, 0);
   Result = RunToEnd(&Stream, Data, Size, Out);
+  const size_t Unread = Stream.avail_in;
   lzma_end(&Stream);
   if (Result != LZMA_STREAM_END) {
     *Error = LzmaError("LZMA decoding", Result);
+    return false;
+  }
+  // Bytes behind the stream's end mean the header's size is not the stream's.
+  if (Unread != 0) {
+    *Error = "LZMA stream ends " + std::to_string(Unread) + " bytes before its section does";
     return false;
   }
   if (Out->size() != Header.UncompressedSize) {
