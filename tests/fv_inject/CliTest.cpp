@@ -91,6 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"SecondSpecMissingGuid",
                 "{in} {out} --driver {drv} --guid " + kGuid + " --name A --driver {drv} --name B", 1,
                 "fv-inject: each --driver needs --guid FFS-GUID and --name UI-NAME\n"},
+        CliCase{"EmptyName", "{in} {out} --driver {drv} --guid " + kGuid + " --name ''", 1,
+                "fv-inject: bad option or value: --name \n"},
         CliCase{"OptionBeforeDriver", "{in} {out} --guid " + kGuid + " --driver {drv}", 1,
                 "fv-inject: each file spec starts with --driver, not --guid\n"},
         CliCase{"BadGuid", "{in} {out} --driver {drv} --guid 1234 --name A", 1,

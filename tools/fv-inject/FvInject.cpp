@@ -41,8 +41,10 @@ struct DxeSite {
   VolumeScan Scan;
 };
 
+// *Found tells whether the file holds an LZMA section; false only for a malformed file.
 bool FindLzmaSectionInFile(const Bytes &Volume, const sim::FvFileView &File, CompressedSite *Site,
-                           std::string *Error) {
+                           bool *Found, std::string *Error) {
+  *Found = false;
   const uint8_t *Body = Volume.data() + File.Offset + File.HeaderSize;
   std::vector<SectionView> Sections;
   if (!WalkSections(Body, File.Size - File.HeaderSize, &Sections, Error)) {
@@ -60,9 +62,10 @@ bool FindLzmaSectionInFile(const Bytes &Volume, const sim::FvFileView &File, Com
     Site->File = File;
     Site->Section = Section;
     Site->Guided = Guided;
+    *Found = true;
     return true;
   }
-  return false;
+  return true;
 }
 
 bool FindCompressedSite(const Bytes &Image, CompressedSite *Site, std::string *Error) {
@@ -78,11 +81,9 @@ bool FindCompressedSite(const Bytes &Image, CompressedSite *Site, std::string *E
     for (size_t Index = 0; Index < Scan.Files.size(); Index++) {
       const sim::FvFileView &File = Scan.Files[Index];
       if (File.Type == EFI_FV_FILETYPE_RAW) continue;
-      Error->clear();
-      if (!FindLzmaSectionInFile(Volume, File, Site, Error)) {
-        if (!Error->empty()) return false;
-        continue;
-      }
+      bool Found = false;
+      if (!FindLzmaSectionInFile(Volume, File, Site, &Found, Error)) return false;
+      if (!Found) continue;
       Site->Top = Top;
       Site->HasNextFile = Index + 1 < Scan.Files.size();
       Site->RoomEnd = Site->HasNextFile ? Scan.Files[Index + 1].Offset : Scan.Length;

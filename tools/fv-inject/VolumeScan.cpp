@@ -109,8 +109,8 @@ bool ImageWalk::Volume(const Bytes &Volume, size_t Depth, const std::string &Whe
     std::string Ui = UiNameOf(Body, Found);
     Line(Depth + 1, "file " + GuidText(File.Name) + " " + FileTypeName(File.Type) + " size " +
                         Hex(File.Size) + (Ui.empty() ? "" : " \"" + Ui + "\""));
-    for (const SectionView &Found1 : Found) {
-      if (!Section(Body, Found1, Depth + 2, Error)) return false;
+    for (const SectionView &Each : Found) {
+      if (!Section(Body, Each, Depth + 2, Error)) return false;
     }
   }
   return true;

@@ -50,6 +50,14 @@ bool ParseGuidList(const std::string &Text, std::vector<EFI_GUID> *Out) {
   return !Out->empty();
 }
 
+// User-interface names are stored as UCS-2; plain ASCII keeps that conversion exact.
+bool IsPrintableAscii(const std::string &Text) {
+  for (char Character : Text) {
+    if (Character < 0x20 || Character > 0x7E) return false;
+  }
+  return !Text.empty();
+}
+
 // Reads the FILE_SPECs from Args[First...]; each starts with --driver.
 bool ParseSpecs(const std::vector<std::string> &Args, size_t First, std::vector<fv_inject::DriverSpec> *Out,
                 std::string *Error) {
@@ -81,7 +89,7 @@ bool ParseSpecs(const std::vector<std::string> &Args, size_t First, std::vector<
     fv_inject::DriverSpec &Spec = Out->back();
     if (Option == "--guid" && acpi_meta::ParseGuid(Value, &Spec.Name)) {
       HasGuid = true;
-    } else if (Option == "--name" && !Value.empty()) {
+    } else if (Option == "--name" && IsPrintableAscii(Value)) {
       Spec.UiName = Value;
       HasName = true;
     } else if (Option == "--depex" && Spec.Depex.empty()) {
