@@ -28,12 +28,16 @@ class CertifiedPathBoots : public CustomPathBoots {
     std::ifstream In(ZEPHRIN_SAMPLE_DESCRIPTION_FOR_TESTS);
     std::stringstream Text;
     Text << In.rdbuf();
-    std::string Description = Text.str();
-    const std::string Stored = "table DSDT stored";
-    size_t At = Description.find(Stored);
-    ASSERT_NE(At, std::string::npos);
-    Description.replace(At, Stored.size(), std::string("table DSDT from-fv file=") + kDsdtFileText);
+    Description = Text.str();
     DescriptionPath = StorePath + ".meta";
+    EditDescription("table DSDT stored", std::string("table DSDT from-fv file=") + kDsdtFileText);
+  }
+
+  // Replaces one statement of the sample description and reloads the sample.
+  void EditDescription(const std::string &From, const std::string &To) {
+    size_t At = Description.find(From);
+    ASSERT_NE(At, std::string::npos) << From;
+    Description.replace(At, From.size(), To);
     std::ofstream(DescriptionPath) << Description;
     std::string Error;
     ASSERT_TRUE(Sample.Load(&Error, "", DescriptionPath)) << Error;
@@ -83,6 +87,7 @@ class CertifiedPathBoots : public CustomPathBoots {
         });
   }
 
+  std::string Description;
   std::string DescriptionPath;
 };
 
@@ -153,6 +158,41 @@ TEST_F(CertifiedPathBoots, OldSystemTableStopsAfterTheDriverEntryPhase) {
   EXPECT_FALSE(HasLine(Certified, "AcpiCertifiedPathEndOfDxeNotification() - Enter"));
   EXPECT_EQ(Certified.Notes.size(), 7u) << Certified.Describe();
   EXPECT_EQ(Certified.LeakReport, "") << Certified.Describe();
+}
+
+// A table deferred at driver entry waits in pool for the EndOfDxe call. When
+// any of the later events cannot be created that call never comes: the waiting
+// table is freed with the rest of the flow's state instead of leaking.
+TEST_F(CertifiedPathBoots, TableDeferredAtEntryIsFreedWhenALaterEventCannotBeCreated) {
+  EditDescription("table SSDT:ZPNONNVS stored", "table SSDT:ZPNONNVS stored rank=end-of-dxe");
+  ASSERT_EQ(Boot().End, sim::BootEnd::Normal);
+  struct EventCase {
+    const char *Event;
+    EFI_GUID Group;
+  };
+  const EventCase kCases[] = {{"EndOfDxe", gEfiEndOfDxeEventGroupGuid},
+                              {"ReadyToBoot", gEfiEventReadyToBootGuid},
+                              {"ExitBootServices", gEfiEventExitBootServicesGuid}};
+  for (const EventCase &Case : kCases) {
+    SCOPED_TRACE(Case.Event);
+    const EFI_GUID Group = Case.Group;
+    sim::BootResult Certified = CertifiedBoot([Group](sim::BootContext &Context) {
+      Context.Platform().Events().FailGroupCreation(Group, EFI_OUT_OF_RESOURCES);
+    });
+    ASSERT_EQ(Certified.End, sim::BootEnd::Normal) << Certified.Describe();
+    EXPECT_TRUE(HasLine(Certified,
+                        "ProcessAcpiDataStorageAndAcpiMetaData - Defering ACPI data table SSDT "
+                        "installation until new callback"))
+        << Certified.Describe();
+    EXPECT_TRUE(HasLine(Certified, std::string("[DoCertifiedWork] - CreateEvent for ") + Case.Event +
+                                       " failed returning Out of Resources"))
+        << Certified.Describe();
+    ASSERT_EQ(Certified.Records.Failures.size(), 1u) << Certified.Describe();
+    EXPECT_EQ(Certified.Records.Failures[0].Code, 8u);
+    // Every table in front of the deferred one is installed; it never is.
+    EXPECT_EQ(Certified.Notes.size(), 6u) << Certified.Describe();
+    EXPECT_EQ(Certified.LeakReport, "") << Certified.Describe();
+  }
 }
 
 }  // namespace
