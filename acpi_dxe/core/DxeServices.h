@@ -53,6 +53,12 @@ VOID *AllocatePool(UINTN Size);
 VOID *AllocateZeroPool(UINTN Size);
 VOID FreePool(VOID *Buffer);
 
+// Lookups cached for the life of the driver, each filled by its first success
+// (GetHobList, InternalReportStatusCode). A new boot starts with them NULL; a
+// host test that binds another platform to gST/gBS clears them as well.
+extern VOID *mHobList;
+extern EFI_STATUS_CODE_PROTOCOL *mStatusCodeProtocol;
+
 // HOB list and configuration table.
 VOID *GetHobList();
 VOID *GetNextGuidHob(const EFI_GUID *Guid, const VOID *HobStart);

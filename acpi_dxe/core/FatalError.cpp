@@ -5,7 +5,7 @@
 #include "uefi/Protocol/FailureNotify.h"
 #include "uefi/Protocol/StatusCode.h"
 
-static EFI_STATUS_CODE_PROTOCOL *mStatusCodeProtocol;
+EFI_STATUS_CODE_PROTOCOL *mStatusCodeProtocol;
 
 // The fatal-error record handed to the status code protocol: the status code
 // data header followed by 48 bytes of payload (32 reserved, path tag, status).
