@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "acpi_dxe/core/DxeServices.h"
+#include "acpi_dxe/core/PathFlows.h"
 #include "sim/BootRunner.h"
 #include "uefi/Protocol/VariablePolicy.h"
 
