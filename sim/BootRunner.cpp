@@ -350,7 +350,13 @@ struct BootContext::Internal {
     Boot.mPlatformSetVariable = Rt->SetVariable;
     Rt->SetVariable = RecordingSetVariable;
     Boot.mPlatform->UpdateTableCrcs();
-    Boot.mPlatform->SetResetHandler([&Boot](const ResetRecord &) { Finish(Boot, BootEnd::Reset); });
+    Boot.mPlatform->SetResetHandler([&Boot](const ResetRecord &) {
+      // A firmware whose reset returns: the parent learns of the reset now, and
+      // of what the driver does next from how the boot ends (a driver that stops
+      // runs into the time limit).
+      if (!Boot.mPlatform->Options().ResetSystemReturns) Finish(Boot, BootEnd::Reset);
+      Enter(Boot, kStageAfterReset);
+    });
   }
 
   [[noreturn]] static void RunChild(const BootOptions &Options, const BootBody &Body, int ResultFd) {

@@ -89,6 +89,10 @@ enum class BootEnd {
 };
 const char *BootEndName(BootEnd End);
 
+// BootResult::Stage once ResetSystem has returned to the driver (a platform
+// with PlatformOptions::ResetSystemReturns).
+inline constexpr char kStageAfterReset[] = "after ResetSystem";
+
 struct VariableWrite {
   std::u16string Name;
   EFI_GUID Guid = {};

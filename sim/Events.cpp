@@ -79,6 +79,9 @@ EFI_STATUS EventManager::Create(UINT32 Type, EFI_TPL NotifyTpl, EFI_EVENT_NOTIFY
   bool NotifyWait = (Type & EVT_NOTIFY_WAIT) != 0;
   bool NotifySignal = (Type & EVT_NOTIFY_SIGNAL) != 0;
   if (NotifyWait && NotifySignal) return EFI_INVALID_PARAMETER;
+  for (const auto &Failure : mGroupFailures) {
+    if (EventGroup != nullptr && SameGuid(Failure.first, *EventGroup)) return Failure.second;
+  }
   if (NotifyWait || NotifySignal) {
     if (NotifyFunction == nullptr) return EFI_INVALID_PARAMETER;
     if (NotifyTpl != TPL_APPLICATION && NotifyTpl != TPL_CALLBACK && NotifyTpl != TPL_NOTIFY) {

@@ -7,6 +7,7 @@
 #define ZEPHRIN_SIM_EVENTS_H_
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "uefi/UefiSpec.h"
@@ -45,6 +46,11 @@ class EventManager {
   // Open events, and how many notify calls the platform made so far.
   UINTN OpenEventCount() const;
   UINTN NotificationsDelivered() const { return mDelivered; }
+  // From now on creating an event in Group fails with Status (resources run out,
+  // a firmware refuses the group): the creator's failure path runs.
+  void FailGroupCreation(const EFI_GUID &Group, EFI_STATUS Status) {
+    mGroupFailures.emplace_back(Group, Status);
+  }
 
  private:
   struct Event {
@@ -67,6 +73,7 @@ class EventManager {
   std::vector<Event *> mPending;                // queued notifications, FIFO
   EFI_TPL mTpl = TPL_APPLICATION;
   UINTN mDelivered = 0;
+  std::vector<std::pair<EFI_GUID, EFI_STATUS>> mGroupFailures;  // FailGroupCreation
 };
 
 }  // namespace sim

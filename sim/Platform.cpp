@@ -60,8 +60,8 @@ EFI_STATUS EFIAPI SimGetNextMonotonicCount(UINT64 *Count) {
   return EFI_SUCCESS;
 }
 
-[[noreturn]] VOID EFIAPI SimResetSystem(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize,
-                                        VOID *ResetData) {
+VOID EFIAPI SimResetSystem(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize,
+                           VOID *ResetData) {
   ResetRecord Record;
   Record.Type = ResetType;
   Record.Status = ResetStatus;
@@ -276,10 +276,9 @@ BootRecords Platform::Snapshot() const {
 void Platform::Reset(const ResetRecord &Record) {
   mRecorders.Records().ResetHappened = true;
   mRecorders.Records().Reset = Record;
-  if (mResetHandler) {
-    mResetHandler(Record);
-    ReportFault("the reset handler returned");
-  }
+  if (mResetHandler) mResetHandler(Record);
+  if (mOptions.ResetSystemReturns) return;
+  if (mResetHandler) ReportFault("the reset handler returned");
   if (mRunBootDepth > 0) throw ResetSignal{Record};
   std::fprintf(stderr, "sim: ResetSystem outside Platform::RunBoot and without a reset handler\n");
   std::abort();

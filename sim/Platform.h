@@ -58,6 +58,9 @@ struct PlatformOptions {
   bool InstallFailureNotify = true;
   // The ACPI Table protocol (RSDP and XSDT appear with the first table).
   bool InstallAcpiTableProtocol = true;
+  // A faulty firmware whose ResetSystem records the reset and then returns to
+  // its caller: the driver must stop there rather than run on.
+  bool ResetSystemReturns = false;
 };
 
 // Thrown by ResetSystem inside Platform::RunBoot to end the boot there. Not a
@@ -98,9 +101,11 @@ class Platform {
   // The recorders' records with the faults so far, ready to Serialize().
   BootRecords Snapshot() const;
 
-  // ResetSystem never returns. It records the reset, then ends the boot:
+  // ResetSystem never returns (unless Options().ResetSystemReturns). It
+  // records the reset, then ends the boot:
   //  - with a reset handler set (a runner that ends its child process after
   //    sending its results), the handler is called and must not return;
+  //    with ResetSystemReturns it is called and returns, and so does Reset;
   //  - inside RunBoot, it throws ResetSignal, which unwinds through the
   //    firmware frames back to RunBoot (firmware built with -fno-exceptions
   //    keeps its unwind tables on x86-64; destructors in those frames do not
@@ -110,7 +115,7 @@ class Platform {
   void SetResetHandler(std::function<void(const ResetRecord &)> Handler) {
     mResetHandler = std::move(Handler);
   }
-  [[noreturn]] void Reset(const ResetRecord &Record);
+  void Reset(const ResetRecord &Record);
 
   // Signals a platform owns, raised by a test or boot script in the order a
   // real firmware raises them. SignalEndOfDxe also locks the variable-policy

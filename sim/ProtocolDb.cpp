@@ -311,6 +311,9 @@ EFI_STATUS ProtocolDatabase::Locate(const EFI_GUID *Protocol, VOID *Registration
     ++Counter->second;
   }
   *Interface = nullptr;
+  for (auto &Failure : mLocateFailures) {
+    if (SameGuid(Failure.first, *Protocol)) return Failure.second;
+  }
   for (auto &Record : mHandles) {
     for (auto &Entry : Record->Protocols) {
       if (SameGuid(Entry.Guid, *Protocol)) {
@@ -327,6 +330,15 @@ UINTN ProtocolDatabase::LocateCount(const EFI_GUID &Protocol) const {
     if (SameGuid(Entry.first, Protocol)) return Entry.second;
   }
   return 0;
+}
+
+void ProtocolDatabase::FailLocate(const EFI_GUID &Protocol, EFI_STATUS Status) {
+  mLocateFailures.erase(std::remove_if(mLocateFailures.begin(), mLocateFailures.end(),
+                                       [&](const std::pair<EFI_GUID, EFI_STATUS> &Entry) {
+                                         return SameGuid(Entry.first, Protocol);
+                                       }),
+                        mLocateFailures.end());
+  if (Status != EFI_SUCCESS) mLocateFailures.emplace_back(Protocol, Status);
 }
 
 std::vector<EFI_HANDLE> ProtocolDatabase::Matching(EFI_LOCATE_SEARCH_TYPE SearchType,

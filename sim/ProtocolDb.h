@@ -43,6 +43,10 @@ class ProtocolDatabase {
   bool IsHandle(EFI_HANDLE Handle) const;
   // How often LocateProtocol was asked for a protocol (found or not).
   UINTN LocateCount(const EFI_GUID &Protocol) const;
+  // From now on LocateProtocol of Protocol answers Status with a NULL interface,
+  // installed or not: the driver's failure paths must carry the status they got,
+  // whatever it is. EFI_SUCCESS ends the injection.
+  void FailLocate(const EFI_GUID &Protocol, EFI_STATUS Status);
   // Test convenience: installs on a new handle and returns it (NULL on failure).
   EFI_HANDLE InstallOnNewHandle(const EFI_GUID &Protocol, VOID *Interface);
 
@@ -69,6 +73,7 @@ class ProtocolDatabase {
   std::vector<std::unique_ptr<NotifyRegistration>> mRegistrations;
   std::vector<std::unique_ptr<HandleRecord>> mHandles;  // live handles, creation order
   std::vector<std::pair<EFI_GUID, UINTN>> mLocateCounts;
+  std::vector<std::pair<EFI_GUID, EFI_STATUS>> mLocateFailures;  // FailLocate
 };
 
 // OpenProtocol attribute bits of UEFI 2.x.

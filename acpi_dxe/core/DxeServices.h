@@ -5,6 +5,7 @@
 #ifndef ZEPHRIN_ACPI_DXE_CORE_DXE_SERVICES_H_
 #define ZEPHRIN_ACPI_DXE_CORE_DXE_SERVICES_H_
 
+#include "uefi/Guid/BootPathSignals.h"
 #include "uefi/PiHob.h"
 #include "uefi/Protocol/StatusCode.h"
 #include "uefi/UefiSpec.h"
@@ -20,8 +21,6 @@ extern EFI_HANDLE gImageHandle;
 #define BOOT_PATH_CERTIFIED 2
 extern UINT8 mBootPath;
 
-inline constexpr EFI_GUID gCustomPathHobGuid = {
-    0xA7DB2815, 0x1847, 0x4C82, {0xA3, 0xA1, 0x3A, 0x2F, 0x4D, 0xDA, 0x6D, 0xE3}};
 inline constexpr EFI_GUID gEfiCallerIdGuid = {
     0x2552C00F, 0x3CE4, 0x4B17, {0x91, 0x5C, 0x36, 0x9A, 0x01, 0x4A, 0x4C, 0xAE}};
 inline constexpr EFI_GUID gFatalErrorDataGuid = {
@@ -53,6 +52,12 @@ VOID *AllocatePool(UINTN Size);
 VOID *AllocateZeroPool(UINTN Size);
 VOID FreePool(VOID *Buffer);
 
+// Lookups cached for the life of the driver, each filled by its first success
+// (GetHobList, InternalReportStatusCode). A new boot starts with them NULL; a
+// host test that binds another platform to gST/gBS clears them as well.
+extern VOID *mHobList;
+extern EFI_STATUS_CODE_PROTOCOL *mStatusCodeProtocol;
+
 // HOB list and configuration table.
 VOID *GetHobList();
 VOID *GetNextGuidHob(const EFI_GUID *Guid, const VOID *HobStart);
@@ -69,11 +74,5 @@ EFI_STATUS ReportStatusCodeEx(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE V
                               const VOID *ExtendedData, UINTN ExtendedDataSize);
 EFI_STATUS InternalReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
                                     const EFI_GUID *CallerId, EFI_STATUS_CODE_DATA *Data);
-
-// Work functions of the two boot paths.
-EFI_STATUS DoCustomWork();
-EFI_STATUS DoCertifiedWork();
-
-extern "C" EFI_STATUS EFIAPI ZephrinAcpiDxeEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 #endif  // ZEPHRIN_ACPI_DXE_CORE_DXE_SERVICES_H_

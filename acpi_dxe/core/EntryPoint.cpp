@@ -3,6 +3,7 @@
 // resident whatever the work function reports, for its event callbacks.
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "acpi_dxe/core/PathFlows.h"
 
 EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;

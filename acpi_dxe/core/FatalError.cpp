@@ -1,10 +1,11 @@
 // Failure notification, status code reports and the fatal reset: the only path
 // on which the driver ends a boot.
 #include "acpi_dxe/core/DxeServices.h"
+#include "common/CpuDeadLoop.h"
 #include "uefi/Protocol/FailureNotify.h"
 #include "uefi/Protocol/StatusCode.h"
 
-static EFI_STATUS_CODE_PROTOCOL *mStatusCodeProtocol;
+EFI_STATUS_CODE_PROTOCOL *mStatusCodeProtocol;
 
 // The fatal-error record handed to the status code protocol: the status code
 // data header followed by 48 bytes of payload (32 reserved, path tag, status).
@@ -30,7 +31,9 @@ EFI_STATUS InternalReportStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_V
     if (gBS == nullptr || gBS->LocateProtocol == nullptr) return EFI_UNSUPPORTED;
     EFI_STATUS Status = gBS->LocateProtocol(const_cast<EFI_GUID *>(&gEfiStatusCodeRuntimeProtocolGuid),
                                             nullptr, reinterpret_cast<VOID **>(&mStatusCodeProtocol));
-    if (EFI_ERROR(Status)) {
+    // A protocol found with a NULL interface is as absent as one not found; it
+    // is called on the fatal path, which must still reach the reset.
+    if (EFI_ERROR(Status) || mStatusCodeProtocol == nullptr) {
       mStatusCodeProtocol = nullptr;
       return EFI_UNSUPPORTED;
     }
@@ -69,7 +72,6 @@ VOID ReportFatalErrorStatusCode(UINT32 StatusCodeValue, UINT64 PathTag, EFI_STAT
       GetFirstGuidHob(&gCustomPathHobGuid) != nullptr ? FATAL_PATH_TAG_CUSTOM : FATAL_PATH_TAG_CERTIFIED;
   ReportFatalErrorStatusCode(StatusCodeValue, PathTag, Status);
   gRT->ResetSystem(EfiResetCold, EFI_SUCCESS, 0, nullptr);
-  for (;;) {
-    // A reset that returns leaves nothing sensible to do: the boot must not go on.
-  }
+  // A reset that returns leaves nothing sensible to do: the boot must not go on.
+  CpuDeadLoop();
 }

@@ -3,7 +3,7 @@
 #include "acpi_dxe/core/DxeServices.h"
 #include "common/GuidHobWalk.h"
 
-static VOID *mHobList;
+VOID *mHobList;
 
 EFI_STATUS EfiGetSystemConfigurationTable(const EFI_GUID *Guid, VOID **Table) {
   *Table = nullptr;
@@ -23,7 +23,9 @@ VOID *GetHobList() {
 }
 
 // The walk itself is shared with the PEI module (common/GuidHobWalk.h).
-VOID *GetNextGuidHob(const EFI_GUID *Guid, const VOID *HobStart) { return HobFindGuidFrom(Guid, HobStart); }
+VOID *GetNextGuidHob(const EFI_GUID *Guid, const VOID *HobStart) {
+  return HobFindGuidFrom(Guid, HobStart);
+}
 
 VOID *GetFirstGuidHob(const EFI_GUID *Guid) {
   return GetNextGuidHob(Guid, GetHobList());

@@ -1,15 +1,20 @@
-// State shared by the two boot-path flows: the blob stream handles they open.
+// The boot-path flows: the entry point, the two work functions and their event
+// callbacks, and the blob stream handles they share.
 #ifndef ZEPHRIN_ACPI_DXE_CORE_PATH_FLOWS_H_
 #define ZEPHRIN_ACPI_DXE_CORE_PATH_FLOWS_H_
 
 #include "acpi_dxe/blob/BlobStream.h"
+#include "uefi/Guid/BootPathSignals.h"
 #include "uefi/UefiSpec.h"
 
 extern BLOB_HANDLE mAcpiDataReadHandle;
 extern BLOB_HANDLE mAcpiDataWriteHandle;
 
-inline constexpr EFI_GUID gCustomPathEventGroupGuid = {
-    0xA5B489B4, 0x18FD, 0x4425, {0x91, 0xA4, 0x61, 0x3A, 0xDD, 0xD2, 0x74, 0x05}};
+// The driver's entry point and the work functions of the two boot paths it
+// chooses between.
+extern "C" EFI_STATUS EFIAPI ZephrinAcpiDxeEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+EFI_STATUS DoCustomWork();
+EFI_STATUS DoCertifiedWork();
 
 VOID EFIAPI CustomPathReadyToBootNotification(EFI_EVENT Event, VOID *Context);
 

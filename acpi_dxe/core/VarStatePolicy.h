@@ -5,15 +5,13 @@
 #define ZEPHRIN_ACPI_DXE_CORE_VAR_STATE_POLICY_H_
 
 #include "acpi_dxe/blob/BlobCache.h"
+#include "uefi/Guid/BootPathSignals.h"
 #include "uefi/Protocol/VariablePolicy.h"
 
 inline constexpr EFI_GUID gAcpiCacheLockIndicatorGuid = {
     0x6A85A0B9, 0x3C08, 0x4585, {0xAC, 0x1F, 0x8E, 0xD2, 0x21, 0xCF, 0x05, 0x9F}};
-inline constexpr EFI_GUID gEbsVariableGuid = {
-    0xECF590C6, 0xF8F9, 0x4387, {0x84, 0x22, 0x48, 0x6E, 0x3C, 0xCD, 0x8B, 0x20}};
 
 inline constexpr CHAR16 kAcpiCacheLockIndicatorName[] = u"AcpiCacheLockIndicator";
-inline constexpr CHAR16 kEbsVariableName[] = u"EBS";
 
 // Builds the policy record in one pool allocation the caller frees.
 EFI_STATUS CreateVarStateVariablePolicy(const EFI_GUID *VarStateNamespace, const CHAR16 *VarStateName,

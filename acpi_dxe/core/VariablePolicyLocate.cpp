@@ -7,9 +7,10 @@ EDKII_VARIABLE_POLICY_PROTOCOL *LocateVariablePolicyOrReset(const CHAR8 *Caller,
   VOID *VariablePolicy = nullptr;
   EFI_STATUS Status = gBS->LocateProtocol(const_cast<EFI_GUID *>(&gEdkiiVariablePolicyProtocolGuid), nullptr,
                                           &VariablePolicy);
-  if (!EFI_ERROR(Status) && VariablePolicy != nullptr)
-    return static_cast<EDKII_VARIABLE_POLICY_PROTOCOL *>(VariablePolicy);
-  if (!EFI_ERROR(Status)) Status = EFI_NOT_FOUND;  // a NULL interface is as good as none
+  // Only a failed lookup ends the boot. A NULL interface is handed on: the
+  // registration refuses it, and the path goes on as for a refused policy
+  // (resetting there would reset on every boot of such a board).
+  if (!EFI_ERROR(Status)) return static_cast<EDKII_VARIABLE_POLICY_PROTOCOL *>(VariablePolicy);
   DebugPrint(DEBUG_ERROR, "[%a] - Failed to find gEdkiiVariablePolicyProtocolGuid\n", Caller);
   DebugPrint(DEBUG_ERROR, "[%a] - Resetting system to allow custom path to address the issue.\n", Caller);
   ResetOnFatalError(StatusCodeValue, Status);

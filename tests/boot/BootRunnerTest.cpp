@@ -198,6 +198,25 @@ TEST(BootRunner, ResetEndsTheBootAndSkipsTheRestOfTheScript) {
   EXPECT_EQ(Result.Notes, std::vector<std::string>{"before reset"});
 }
 
+// A firmware whose reset returns: the reset is reported at once, then the caller
+// goes on; a caller that stops is ended by the time limit, the reset kept.
+TEST(BootRunner, ResetThatReturnsIsReportedAndTheBootGoesOn) {
+  sim::BootOptions Options;
+  Options.Platform.ResetSystemReturns = true;
+  Options.TimeoutSeconds = 1;
+  Options.Script = {sim::BootStep::EndOfDxe()};
+  sim::BootResult Result = sim::RunBoot(Options, [](sim::BootContext &Boot) {
+    Boot.Platform().RuntimeServices()->ResetSystem(EfiResetCold, EFI_SUCCESS, 0, nullptr);
+    Boot.Note("after reset");
+    for (;;) pause();
+  });
+  EXPECT_EQ(Result.End, sim::BootEnd::Timeout) << Result.Describe();
+  EXPECT_EQ(Result.Stage, sim::kStageAfterReset);
+  EXPECT_TRUE(Result.Records.ResetHappened);
+  EXPECT_EQ(Result.Records.Reset.Type, EfiResetCold);
+  EXPECT_TRUE(Result.Records.Faults.empty()) << Result.Describe();
+}
+
 // SIGABRT: sanitizers leave it to the default action, so the test sees the
 // signal in every build.
 VOID EFIAPI CrashingNotify(EFI_EVENT, VOID *) {

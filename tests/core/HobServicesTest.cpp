@@ -13,10 +13,13 @@ constexpr EFI_GUID kOtherGuid = {0x11111111, 0x2222, 0x3333, {4, 5, 6, 7, 8, 9, 
 
 class HobServices : public testing::Test {
  protected:
+  // Each test is a new boot: the HOB list found in an earlier test's platform
+  // is gone with it.
   void SetUp() override {
     gST = Platform.SystemTable();
     gBS = Platform.BootServices();
     gRT = Platform.RuntimeServices();
+    mHobList = nullptr;
   }
   sim::Platform Platform;
 };

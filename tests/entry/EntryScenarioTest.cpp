@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "acpi_dxe/core/DxeServices.h"
+#include "acpi_dxe/core/PathFlows.h"
 #include "sim/BootRunner.h"
+#include "uefi/Protocol/VariablePolicy.h"
 
 namespace {
 
@@ -23,28 +25,42 @@ std::vector<sim::DriverSource> Drivers() {
   return List;
 }
 
+// How a protocol the driver looks for appears on the board.
+enum class Presence { Installed, Absent, NullInterface };
+
 struct Scenario {
   bool CustomPathHob = false;
-  bool VariablePolicy = true;
-  bool StatusCode = true;
+  Presence VariablePolicy = Presence::Installed;
+  Presence StatusCode = Presence::Installed;
   bool DebugMessage = true;
   bool DebugPort = false;
+  // Not EFI_SUCCESS: LocateProtocol of the variable policy protocol fails with it.
+  EFI_STATUS VariablePolicyLookup = EFI_SUCCESS;
+  bool ResetReturns = false;  // a firmware whose ResetSystem comes back
 };
 
 class EntryScenario : public testing::TestWithParam<sim::DriverSource> {
  protected:
-  sim::BootResult Boot(const Scenario &Given) {
+  sim::BootResult Boot(const Scenario &Given, int TimeoutSeconds = 60) {
     sim::BootOptions Options;
-    Options.Platform.InstallVariablePolicy = Given.VariablePolicy;
-    Options.Platform.InstallStatusCode = Given.StatusCode;
+    Options.TimeoutSeconds = TimeoutSeconds;
+    Options.Platform.InstallVariablePolicy = Given.VariablePolicy == Presence::Installed;
+    Options.Platform.InstallStatusCode = Given.StatusCode == Presence::Installed;
     Options.Platform.InstallDebugMessage = Given.DebugMessage;
     Options.Platform.InstallDebugPort = Given.DebugPort;
-    const bool CustomPath = Given.CustomPathHob;
-    return sim::RunDriverBoot(Options, GetParam(), [CustomPath](sim::BootContext &Context) {
+    Options.Platform.ResetSystemReturns = Given.ResetReturns;
+    return sim::RunDriverBoot(Options, GetParam(), [Given](sim::BootContext &Context) {
       sim::HobListBuilder Hobs;
       Hobs.AddGuidHob(kUnrelatedGuid, std::vector<UINT8>{1, 2, 3, 4});
-      if (CustomPath) Hobs.AddGuidHob(gCustomPathHobGuid, std::vector<UINT8>{});
+      if (Given.CustomPathHob) Hobs.AddGuidHob(gCustomPathHobGuid, std::vector<UINT8>{});
       Context.Platform().PublishHobList(Hobs);
+      sim::ProtocolDatabase &Protocols = Context.Platform().Protocols();
+      if (Given.VariablePolicy == Presence::NullInterface)
+        Protocols.InstallOnNewHandle(gEdkiiVariablePolicyProtocolGuid, nullptr);
+      if (Given.StatusCode == Presence::NullInterface)
+        Protocols.InstallOnNewHandle(gEfiStatusCodeRuntimeProtocolGuid, nullptr);
+      if (Given.VariablePolicyLookup != EFI_SUCCESS)
+        Protocols.FailLocate(gEdkiiVariablePolicyProtocolGuid, Given.VariablePolicyLookup);
     });
   }
 };
@@ -80,10 +96,12 @@ TEST_P(EntryScenario, NoCustomPathHobSelectsTheCertifiedPath) {
 }
 
 struct FatalCase {
-  bool CustomPath;
+  const char *Name;
+  Scenario Given;
   const char *Caller;
   UINT32 StatusCodeValue;
   const char *PathTag;
+  EFI_STATUS LookupStatus;  // what the record's last 8 bytes must hold
 };
 
 void ExpectFatalReset(const sim::BootResult &Result, const FatalCase &Case, bool StatusCodeExpected) {
@@ -123,30 +141,94 @@ void ExpectFatalReset(const sim::BootResult &Result, const FatalCase &Case, bool
   EXPECT_EQ(std::string(Code.Data.begin() + 52, Code.Data.begin() + 60), Case.PathTag);
   UINT64 Status;
   memcpy(&Status, &Code.Data[60], 8);
-  EXPECT_EQ(Status, EFI_NOT_FOUND);
+  EXPECT_EQ(Status, Case.LookupStatus);
 }
 
-const FatalCase kCustomFatal = {true, "DoCustomWork", 0x03051025, "CUSTPATH"};
-const FatalCase kCertifiedFatal = {false, "DoCertifiedWork", 0x03051024, "CERTPATH"};
+// The record carries the status LocateProtocol gave, whatever it was: the
+// injected lookups fail with statuses an absent protocol never gives.
+const FatalCase kFatalCases[] = {
+    {"custom path, protocol absent",
+     {.CustomPathHob = true, .VariablePolicy = Presence::Absent},
+     "DoCustomWork",
+     0x03051025,
+     "CUSTPATH",
+     EFI_NOT_FOUND},
+    {"certified path, protocol absent",
+     {.VariablePolicy = Presence::Absent},
+     "DoCertifiedWork",
+     0x03051024,
+     "CERTPATH",
+     EFI_NOT_FOUND},
+    {"custom path, lookup out of resources",
+     {.CustomPathHob = true, .VariablePolicyLookup = EFI_OUT_OF_RESOURCES},
+     "DoCustomWork",
+     0x03051025,
+     "CUSTPATH",
+     EFI_OUT_OF_RESOURCES},
+    {"certified path, lookup refused",
+     {.VariablePolicyLookup = EFI_INVALID_PARAMETER},
+     "DoCertifiedWork",
+     0x03051024,
+     "CERTPATH",
+     EFI_INVALID_PARAMETER},
+};
 
-TEST_P(EntryScenario, MissingVariablePolicyOnTheCustomPathResetsWithCustPath) {
-  ExpectFatalReset(Boot({.CustomPathHob = true, .VariablePolicy = false}), kCustomFatal, true);
+TEST_P(EntryScenario, FailedVariablePolicyLookupResetsWithThePathTagAndTheLookupStatus) {
+  for (const FatalCase &Case : kFatalCases) {
+    SCOPED_TRACE(Case.Name);
+    ExpectFatalReset(Boot(Case.Given), Case, true);
+  }
 }
 
-TEST_P(EntryScenario, MissingVariablePolicyOnTheCertifiedPathResetsWithCertPath) {
-  ExpectFatalReset(Boot({.VariablePolicy = false}), kCertifiedFatal, true);
+// Without the status code protocol, or with one whose interface is NULL, the
+// report is skipped and the cold reset still happens.
+TEST_P(EntryScenario, UnusableStatusCodeProtocolStillResets) {
+  for (Presence StatusCode : {Presence::Absent, Presence::NullInterface}) {
+    SCOPED_TRACE(StatusCode == Presence::Absent ? "absent" : "NULL interface");
+    ExpectFatalReset(
+        Boot({.CustomPathHob = true, .VariablePolicy = Presence::Absent, .StatusCode = StatusCode}),
+        kFatalCases[0], false);
+  }
 }
 
-TEST_P(EntryScenario, MissingStatusCodeProtocolStillResets) {
-  ExpectFatalReset(Boot({.CustomPathHob = true, .VariablePolicy = false, .StatusCode = false}), kCustomFatal,
-                   false);
+// Found with a NULL interface, the protocol is no lookup failure: registering
+// the policy fails, is logged, and each path goes on as for a refused policy.
+TEST_P(EntryScenario, NullVariablePolicyInterfaceIsARefusedPolicyNotAReset) {
+  sim::BootResult Custom = Boot({.CustomPathHob = true, .VariablePolicy = Presence::NullInterface});
+  ASSERT_EQ(Custom.End, sim::BootEnd::Normal) << Custom.Describe();
+  EXPECT_EQ(Custom.EntryStatus, EFI_SUCCESS);
+  EXPECT_TRUE(
+      HasLine(Custom, "[DoCustomWork] - RegisterVarStateVariablePolicy() returned Invalid Parameter!"))
+      << Custom.Describe();
+  EXPECT_FALSE(Custom.Records.ResetHappened);
+  EXPECT_TRUE(Custom.Records.Failures.empty());
+  EXPECT_TRUE(Custom.Records.StatusCodes.empty());
+
+  sim::BootResult Certified = Boot({.VariablePolicy = Presence::NullInterface});
+  ASSERT_EQ(Certified.End, sim::BootEnd::Normal) << Certified.Describe();
+  EXPECT_TRUE(
+      HasLine(Certified, "[DoCertifiedWork] - RegisterVarStateVariablePolicy() returned Invalid Parameter!"))
+      << Certified.Describe();
+  EXPECT_FALSE(Certified.Records.ResetHappened);
+  EXPECT_TRUE(Certified.Records.Failures.empty());
+  EXPECT_FALSE(HasLine(Certified, "ProcessAcpiDataStorageAndAcpiMetaData() Entry."));
 }
 
-TEST_P(EntryScenario, WithoutAnyDebugSinkTheBootIsSilentAndUnchanged) {
-  sim::BootResult Result = Boot({.CustomPathHob = true, .DebugMessage = false});
-  ASSERT_EQ(Result.End, sim::BootEnd::Normal) << Result.Describe();
-  EXPECT_EQ(Result.EntryStatus, EFI_SUCCESS);
-  EXPECT_TRUE(Result.Records.Debug.empty());
+// A ResetSystem that returns must not let the boot go on: the driver stops in
+// place, logs nothing more, never returns from its entry point, and the runner
+// ends the boot at its time limit.
+TEST_P(EntryScenario, ResetThatReturnsLeavesTheProcessorSpinning) {
+  sim::BootResult Result =
+      Boot({.CustomPathHob = true, .VariablePolicy = Presence::Absent, .ResetReturns = true}, 2);
+  ASSERT_EQ(Result.End, sim::BootEnd::Timeout) << Result.Describe();
+  EXPECT_EQ(Result.Stage, sim::kStageAfterReset) << Result.Describe();
+  EXPECT_TRUE(Result.Records.ResetHappened);
+  EXPECT_EQ(Result.Records.Reset.Type, EfiResetCold);
+  EXPECT_FALSE(Result.EntryReturned);
+  ASSERT_FALSE(Result.DebugLines().empty());
+  EXPECT_EQ(Result.DebugLines().back(),
+            "[DoCustomWork] - Resetting system to allow custom path to address the issue.");
+  EXPECT_TRUE(Result.Records.Faults.empty()) << Result.Describe();
 }
 
 TEST_P(EntryScenario, DebugPortCarriesTheLogWhenTheMessageProtocolIsAbsent) {
@@ -158,7 +240,7 @@ TEST_P(EntryScenario, DebugPortCarriesTheLogWhenTheMessageProtocolIsAbsent) {
 }
 
 TEST_P(EntryScenario, MissingVariablePolicyWithoutDebugSinkStillResets) {
-  sim::BootResult Result = Boot({.VariablePolicy = false, .DebugMessage = false});
+  sim::BootResult Result = Boot({.VariablePolicy = Presence::Absent, .DebugMessage = false});
   ASSERT_EQ(Result.End, sim::BootEnd::Reset) << Result.Describe();
   ASSERT_EQ(Result.Records.StatusCodes.size(), 1u);
   EXPECT_EQ(std::string(Result.Records.StatusCodes[0].Data.begin() + 52,
