@@ -33,14 +33,6 @@ VOID RunRestorePhase(const CHAR8 *Caller, UINT16 Phase) {
     DebugPrint(DEBUG_ERROR, "[%a] - Failed to process stored ACPI tables: %r\n", Caller, Status);
 }
 
-// When the flow gives up at driver entry, a table deferred by the driver-entry
-// phase has no later phase left to install it: its buffer goes back to pool.
-VOID DropDeferredTable() {
-  if (mDeferredAcpiTable.AcpiTable == nullptr) return;
-  if (mDeferredAcpiTable.FreeBuffer) FreePool(mDeferredAcpiTable.Buffer);
-  ZeroMem(&mDeferredAcpiTable, sizeof(mDeferredAcpiTable));
-}
-
 struct CERTIFIED_EVENTS {
   EFI_EVENT EndOfDxe;
   EFI_EVENT ReadyToBoot;
@@ -124,7 +116,9 @@ EFI_STATUS DoCertifiedWork() {
   }
   CloseCertifiedPathSources(__func__);
   CloseCreatedEvents(&Events);
-  DropDeferredTable();
+  // A table deferred by the driver-entry phase has no later phase left to
+  // install it: its buffer goes back to pool.
+  ReleaseDeferredAcpiTable();
   return Status;
 }
 

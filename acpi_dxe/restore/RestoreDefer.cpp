@@ -30,6 +30,10 @@ VOID RestoreDropDeferredSsdt(UINT64 OemTableId) {
   DebugPrint(DEBUG_ERROR,
              "%a - Dropping deferred ACPI SSDT %c%c%c%c%c%c%c%c table: an element failed to patch\n",
              RESTORE_ENGINE_NAME, ACPI_OEM_TABLE_ID_CHARS(OemTableId));
+  ReleaseDeferredAcpiTable();
+}
+
+VOID ReleaseDeferredAcpiTable() {
   if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr)
     FreePool(mDeferredAcpiTable.Buffer);
   ZeroMem(&mDeferredAcpiTable, sizeof(mDeferredAcpiTable));

@@ -23,6 +23,9 @@
 // The one table whose install waits for the next call; empty when AcpiTable is
 // NULL. When FreeBuffer is TRUE the slot owns Buffer.
 extern ACPI_TABLE_INSTALL_INFO mDeferredAcpiTable;
+// Empties the slot, giving back the buffer it owns: for a table that will never
+// be installed.
+VOID ReleaseDeferredAcpiTable();
 // Entries taken from the stream with ReadBlob over all calls; only the order
 // check of the first three entries reads it.
 extern UINT32 mAcpiDataStorageEntryCount;
