@@ -32,6 +32,7 @@ void BlobPlatformTest::Boot(const sim::PlatformOptions &Options) {
   if (mPlatform != nullptr) ResetStreamState(true);
   mPlatform.reset();
   mPlatform = std::make_unique<sim::Platform>(Options);
+  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
   gST = mPlatform->SystemTable();
   gBS = mPlatform->BootServices();
   gRT = mPlatform->RuntimeServices();

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "acpi_dxe/capture/AmlPrimitives.h"
+#include "acpi_dxe/core/DxeServices.h"
 
 namespace capture_test {
 
@@ -45,6 +46,7 @@ std::string PlatformTest::DebugDump() const {
 }
 
 void PlatformTest::SetUp() {
+  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
   gST = Platform.SystemTable();
   gBS = Platform.BootServices();
   gRT = Platform.RuntimeServices();

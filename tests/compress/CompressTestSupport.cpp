@@ -293,6 +293,7 @@ void BlockWriter::Match(BitWriter &Out, uint32_t Length, uint32_t Distance) cons
 void PlatformTest::SetUp() {
   mPlatform = std::make_unique<sim::Platform>();
   mPlatform->SetFaultHandler([](const std::string &Fault) { ADD_FAILURE() << "platform fault: " << Fault; });
+  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
   gST = mPlatform->SystemTable();
   gBS = mPlatform->BootServices();
 }

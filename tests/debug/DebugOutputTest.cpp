@@ -19,15 +19,15 @@ using sim::DebugRecord;
 // A debug port that keeps what the recorder of the platform does not: the
 // timeout and the byte after the message. Its other members must stay unused.
 struct TimeoutCheckingPort {
-  EFI_DEBUGPORT_PROTOCOL Protocol; // first, so This leads back to the port
+  EFI_DEBUGPORT_PROTOCOL Protocol;  // first, so This leads back to the port
   std::vector<UINT32> Timeouts;
   std::vector<std::string> Texts;
   bool AllTerminated = true;
 
   TimeoutCheckingPort() : Protocol{&Unused, &Write, &UnusedRead, &Unused} {}
 
-  static EFI_STATUS EFIAPI Write(EFI_DEBUGPORT_PROTOCOL *This, UINT32 Timeout,
-                                 UINTN *BufferSize, VOID *Buffer) {
+  static EFI_STATUS EFIAPI Write(EFI_DEBUGPORT_PROTOCOL *This, UINT32 Timeout, UINTN *BufferSize,
+                                 VOID *Buffer) {
     auto *Port = reinterpret_cast<TimeoutCheckingPort *>(This);
     const CHAR8 *Text = static_cast<const CHAR8 *>(Buffer);
     Port->Timeouts.push_back(Timeout);
@@ -39,15 +39,14 @@ struct TimeoutCheckingPort {
     ADD_FAILURE() << "only Write of the debug port is used";
     return EFI_UNSUPPORTED;
   }
-  static EFI_STATUS EFIAPI UnusedRead(EFI_DEBUGPORT_PROTOCOL *, UINT32, UINTN *,
-                                      VOID *) {
+  static EFI_STATUS EFIAPI UnusedRead(EFI_DEBUGPORT_PROTOCOL *, UINT32, UINTN *, VOID *) {
     ADD_FAILURE() << "the debug port is never read";
     return EFI_UNSUPPORTED;
   }
 };
 
 class DebugOutput : public testing::Test {
-protected:
+ protected:
   void TearDown() override {
     gST = nullptr;
     gBS = nullptr;
@@ -60,6 +59,7 @@ protected:
     Options.InstallDebugMessage = MessageProtocol;
     Options.InstallDebugPort = DebugPort;
     Platform = std::make_unique<sim::Platform>(Options);
+    mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
     gST = Platform->SystemTable();
     gBS = Platform->BootServices();
     gRT = Platform->RuntimeServices();
@@ -70,15 +70,9 @@ protected:
     mDebugPort = nullptr;
   }
 
-  const std::vector<DebugRecord> &Delivered() {
-    return Platform->Recorder().Records().Debug;
-  }
-  UINTN MessageLookups() {
-    return Platform->Protocols().LocateCount(gEfiDebugMessageProtocolGuid);
-  }
-  UINTN PortLookups() {
-    return Platform->Protocols().LocateCount(gEfiDebugPortProtocolGuid);
-  }
+  const std::vector<DebugRecord> &Delivered() { return Platform->Recorder().Records().Debug; }
+  UINTN MessageLookups() { return Platform->Protocols().LocateCount(gEfiDebugMessageProtocolGuid); }
+  UINTN PortLookups() { return Platform->Protocols().LocateCount(gEfiDebugPortProtocolGuid); }
 
   std::unique_ptr<sim::Platform> Platform;
 };
@@ -94,10 +88,11 @@ struct SinkRow {
   UINTN ExpectedPortLookups;
 };
 
-void PrintTo(const SinkRow &Row, std::ostream *Out) { *Out << Row.Name; }
+void PrintTo(const SinkRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
-class SinkChoice : public DebugOutput,
-                   public testing::WithParamInterface<SinkRow> {};
+class SinkChoice : public DebugOutput, public testing::WithParamInterface<SinkRow> {};
 
 TEST_P(SinkChoice, PrefersMessageProtocolThenPort) {
   const SinkRow &Row = GetParam();
@@ -117,39 +112,28 @@ TEST_P(SinkChoice, PrefersMessageProtocolThenPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sinks, SinkChoice,
-    testing::Values(SinkRow{"BothPresentUsesMessageProtocol", true, true, 2,
-                            DebugRecord::Sink::Message, 0},
-                    SinkRow{"OnlyMessageProtocol", true, false, 2,
-                            DebugRecord::Sink::Message, 0},
-                    SinkRow{"OnlyDebugPort", false, true, 2,
-                            DebugRecord::Sink::Port, 1},
-                    SinkRow{"NeitherDropsMessages", false, false, 0,
-                            DebugRecord::Sink::Message, 1}),
-    [](const testing::TestParamInfo<SinkRow> &Info) {
-      return std::string(Info.param.Name);
-    });
+    testing::Values(SinkRow{"BothPresentUsesMessageProtocol", true, true, 2, DebugRecord::Sink::Message, 0},
+                    SinkRow{"OnlyMessageProtocol", true, false, 2, DebugRecord::Sink::Message, 0},
+                    SinkRow{"OnlyDebugPort", false, true, 2, DebugRecord::Sink::Port, 1},
+                    SinkRow{"NeitherDropsMessages", false, false, 0, DebugRecord::Sink::Message, 1}),
+    [](const testing::TestParamInfo<SinkRow> &Info) { return std::string(Info.param.Name); });
 
 TEST_F(DebugOutput, MessageProtocolGetsLevelAndText) {
   Boot(true, false);
-  DebugPrint(DEBUG_ERROR, "[%a] - Failed to get stored ACPI data: %r\n",
-             "DoCertifiedWork", EFI_NOT_FOUND);
+  DebugPrint(DEBUG_ERROR, "[%a] - Failed to get stored ACPI data: %r\n", "DoCertifiedWork", EFI_NOT_FOUND);
   ASSERT_EQ(Delivered().size(), 1u);
   EXPECT_EQ(Delivered()[0].Level, (UINTN)DEBUG_ERROR);
-  EXPECT_EQ(
-      Delivered()[0].Text,
-      "[DoCertifiedWork] - Failed to get stored ACPI data: Not Found\r\n");
+  EXPECT_EQ(Delivered()[0].Text, "[DoCertifiedWork] - Failed to get stored ACPI data: Not Found\r\n");
 }
 
 TEST_F(DebugOutput, DebugPortGetsTimeoutLengthAndText) {
   Boot(false, false);
   TimeoutCheckingPort Port;
-  ASSERT_NE(Platform->Protocols().InstallOnNewHandle(gEfiDebugPortProtocolGuid,
-                                                     &Port.Protocol),
-            nullptr);
+  ASSERT_NE(Platform->Protocols().InstallOnNewHandle(gEfiDebugPortProtocolGuid, &Port.Protocol), nullptr);
   DebugPrint(DEBUG_INFO, "Line\n");
   ASSERT_EQ(Port.Texts.size(), 1u);
   EXPECT_EQ(Port.Timeouts[0], 500u);
-  EXPECT_EQ(Port.Texts[0], "Line\r\n"); // Length 6
+  EXPECT_EQ(Port.Texts[0], "Line\r\n");  // Length 6
   EXPECT_TRUE(Port.AllTerminated);
 }
 
@@ -205,10 +189,11 @@ struct LevelRow {
   bool Delivered;
 };
 
-void PrintTo(const LevelRow &Row, std::ostream *Out) { *Out << Row.Name; }
+void PrintTo(const LevelRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
-class LevelMask : public DebugOutput,
-                  public testing::WithParamInterface<LevelRow> {};
+class LevelMask : public DebugOutput, public testing::WithParamInterface<LevelRow> {};
 
 TEST_P(LevelMask, DeliversOnlyLevelsSharingABitWithTheMask) {
   Boot(true, false);
@@ -224,18 +209,13 @@ TEST_P(LevelMask, DeliversOnlyLevelsSharingABitWithTheMask) {
 
 INSTANTIATE_TEST_SUITE_P(
     Levels, LevelMask,
-    testing::Values(
-        LevelRow{"Init", 0x1, false}, LevelRow{"Warn", DEBUG_WARN, true},
-        LevelRow{"Load", 0x4, true}, LevelRow{"Fs", 0x8, false},
-        LevelRow{"Info", DEBUG_INFO, true}, LevelRow{"Bit200", 0x200, true},
-        LevelRow{"Bit10000", 0x10000, false},
-        LevelRow{"Bit80000", 0x80000, true},
-        LevelRow{"Error", DEBUG_ERROR, true},
-        LevelRow{"InitPlusInfo", 0x41, true}, LevelRow{"Zero", 0, false},
-        LevelRow{"AllUnmaskedBits", ~(UINTN)0x80080246, false}),
-    [](const testing::TestParamInfo<LevelRow> &Info) {
-      return std::string(Info.param.Name);
-    });
+    testing::Values(LevelRow{"Init", 0x1, false}, LevelRow{"Warn", DEBUG_WARN, true},
+                    LevelRow{"Load", 0x4, true}, LevelRow{"Fs", 0x8, false},
+                    LevelRow{"Info", DEBUG_INFO, true}, LevelRow{"Bit200", 0x200, true},
+                    LevelRow{"Bit10000", 0x10000, false}, LevelRow{"Bit80000", 0x80000, true},
+                    LevelRow{"Error", DEBUG_ERROR, true}, LevelRow{"InitPlusInfo", 0x41, true},
+                    LevelRow{"Zero", 0, false}, LevelRow{"AllUnmaskedBits", ~(UINTN)0x80080246, false}),
+    [](const testing::TestParamInfo<LevelRow> &Info) { return std::string(Info.param.Name); });
 
 // ------------------------------------------------------------ message size
 
@@ -262,4 +242,4 @@ TEST_F(DebugOutput, LengthEndsAtAnEmbeddedZeroCharacter) {
   EXPECT_EQ(Delivered()[0].Text, "ab");
 }
 
-} // namespace
+}  // namespace

@@ -27,6 +27,7 @@ std::string DebugLog::Dump() const {
 }
 
 void PdataTest::SetUp() {
+  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
   gST = Platform.SystemTable();
   gBS = Platform.BootServices();
   gRT = Platform.RuntimeServices();

@@ -43,6 +43,7 @@ std::vector<UINT8> MakeTable(const char Signature[4], UINT32 Length, const char 
 
 void RestoreTest::SetUp() {
   Platform = std::make_unique<sim::Platform>(Options());
+  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
   gST = Platform->SystemTable();
   gBS = Platform->BootServices();
   gRT = Platform->RuntimeServices();
