@@ -106,6 +106,7 @@ class Ia32Machine {
   bool SetUpCpu();
   void InstallHooks();
   bool StartHobMirror();
+  uint32_t StackDepth();
   bool CallService(uint32_t Slot, uint32_t *Status);
   uint32_t Arg(uint32_t Index);
   bool CheckReturnAddress(const char *Service);

@@ -14,6 +14,8 @@ namespace {
 
 using namespace ia32;
 
+constexpr uint8_t kStackFill = 0x5A;
+
 std::string Hex32(uint32_t Value) {
   char Text[16];
   std::snprintf(Text, sizeof(Text), "0x%08X", Value);
@@ -174,7 +176,7 @@ bool Ia32Machine::Load(const std::vector<uint8_t> &TeFile, std::string *Error) {
     *Error = "the image is linked for the load address, so its relocations would go untested";
     return false;
   }
-  uc_err Err = uc_mem_map(mUc, Image.LoadBase, PageRound(Image.Bytes.size()), UC_PROT_ALL);
+  uc_err Err = uc_mem_map(mUc, Image.LoadBase, PageRound(Image.Bytes.size()), UC_PROT_READ | UC_PROT_EXEC);
   if (Err == UC_ERR_OK) Err = uc_mem_write(mUc, Image.LoadBase, Image.Bytes.data(), Image.Bytes.size());
   if (Err != UC_ERR_OK) {
     *Error = std::string("cannot map the image: ") + uc_strerror(Err);
@@ -195,6 +197,10 @@ Ia32RunReport Ia32Machine::Run() {
   // cdecl call of the entry point: arguments right to left, then the return address.
   const uint32_t Exit = kTrapPage + kExitTrap * kTrapStride;
   mEntryEsp = kStack + kStackSize - 16 - 12;
+  // A pattern in the stack shows afterwards how deep the module went: PEI runs
+  // on a small temporary RAM, so the depth is worth knowing.
+  const std::vector<uint8_t> Pattern(kStackSize, kStackFill);
+  if (!Write(kStack, Pattern.data(), Pattern.size(), "stack")) return mReport;
   const uint32_t Frame[3] = {Exit, kOwnFileHandle, kServicesCell};
   if (!Write(mEntryEsp, Frame, sizeof(Frame), "entry frame")) return mReport;
   SetReg(UC_X86_REG_ESP, mEntryEsp);
@@ -220,8 +226,18 @@ Ia32RunReport Ia32Machine::Run() {
     }
   }
   mReport.Eip = Faulted() && mReport.Eip != 0 ? mReport.Eip : Eip;
+  mReport.StackBytesUsed = StackDepth();
   CopyHobsBack();
   return mReport;
+}
+
+uint32_t Ia32Machine::StackDepth() {
+  std::vector<uint8_t> Stack(kStackSize);
+  if (uc_mem_read(mUc, kStack, Stack.data(), Stack.size()) != UC_ERR_OK) return 0;
+  size_t Lowest = 0;
+  while (Lowest < Stack.size() && Stack[Lowest] == kStackFill) Lowest++;
+  uint32_t Touched = kStack + static_cast<uint32_t>(Lowest);
+  return Touched < mEntryEsp ? mEntryEsp - Touched : 0;
 }
 
 void Ia32Machine::Fault(const std::string &Why, uint32_t Address) {

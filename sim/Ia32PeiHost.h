@@ -53,6 +53,7 @@ struct Ia32RunReport {
   UINT32 Eip = 0;           // EIP where the run ended
   std::string LastService;  // last service or PPI member the module called
   uint64_t ServiceCalls = 0;
+  uint32_t StackBytesUsed = 0;  // deepest stack use below the entry frame
 
   // "returned 0x0" or "<fault> (address 0x..., EIP 0x..., last service X)".
   std::string Describe() const;

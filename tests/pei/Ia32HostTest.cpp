@@ -148,6 +148,13 @@ const GuardCase kGuardCases[] = {
      {},
      {},
      "returned 0x00380001"},  // PHIT: type 1, length 56
+    // The image runs in place, as from flash: its own pages take no writes.
+    {"WriteIntoTheImage",
+     Cat({{0xC7, 0x05}, Le32(kLinkedBase + kCodeRva + 12), Le32(1), {0xC3, 0xCC}, Le32(0)}),
+     {2},
+     {},
+     "write of 4 bytes at " + Hex(kEntry + 12) + ", which the page does not allow (address " +
+         Hex(kEntry + 12) + ", EIP " + Hex(kEntry) + ", last service none)"},
     {"EndlessLoopHitsInstructionLimit",
      {0xEB, 0xFE},
      {},
