@@ -435,6 +435,40 @@ TEST(FeatureControlSearch, HobItemLeavesVolumesAlone) {
   EXPECT_EQ(Phase->Calls(PeiService::AllocatePool), 0u);
 }
 
+// Sizes whose sum or product fits 64 bits but wraps a 32-bit UINTN: harmless in
+// the host build, the way IA-32 code goes wrong. Run on both builds below.
+const SourceCase kWrapCases[] = {
+    {"InfoCountTimesFourWraps32Bits",
+     [](PeiBoard &B) {
+       Bytes Info = sim::BuildProductDataInfo({5});
+       const UINT32 Count = 0x40000001;  // Count * 4 is 4 modulo 2^32
+       std::memcpy(Info.data(), &Count, 4);
+       B.HobContainer(OneFlagsContainer(5, kSevenBytes)).Hobs.AddGuidHob(gProductDataInfoHobGuid, Info);
+     },
+     false,
+     {},
+     {"[GetProductDataInfo] - Product Data Info HOB lists 1073741825 DataIds but holds only 1\n", kNoFlags,
+      kNoHob}},
+    {"ItemStepOf4GiBWraps32Bits",
+     [](PeiBoard &B) {
+       B.Info({5}).HobContainer(WithFirstDataSize(OneFlagsContainer(5, kSevenBytes), 0xFFFFFFE8u));
+     },
+     false,
+     {},
+     {kNoFlags, kNoHob},
+     true},
+    {"LargestHeaderSizeStepsPastContainer",
+     [](PeiBoard &B) {
+       B.Info({5}).HobContainer(WithFirstHeaderSize(OneFlagsContainer(5, kSevenBytes), 0xFFFF));
+     },
+     true,
+     kSevenBytes,
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Wraps, FeatureControlSource, ::testing::ValuesIn(kWrapCases),
+                         [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
+
 // The same scenarios on the shipped TE image: the IA-32 bytes run on the
 // emulator with the real calling convention, layouts and relocations, and must
 // publish the same HOB bytes and print the same messages as the host build.
@@ -474,6 +508,8 @@ INSTANTIATE_TEST_SUITE_P(Sources, BothBuilds, ::testing::ValuesIn(kSourceCases),
 INSTANTIATE_TEST_SUITE_P(Malformed, BothBuilds, ::testing::ValuesIn(kMalformedCases),
                          [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
 INSTANTIATE_TEST_SUITE_P(ServiceFailures, BothBuilds, ::testing::ValuesIn(kServiceFailureCases),
+                         [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
+INSTANTIATE_TEST_SUITE_P(Wraps, BothBuilds, ::testing::ValuesIn(kWrapCases),
                          [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
 
 }  // namespace
