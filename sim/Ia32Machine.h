@@ -90,6 +90,7 @@ class Ia32Machine {
   bool MirrorVolume(const void *Host);
   bool MirrorHobs(size_t From, size_t To);
   void CopyHobsBack();
+  bool PoolFits(size_t Size) const;
   bool AllocateGuestPool(size_t Size, uint32_t *Address);
 
   // ---- service stubs (Ia32PeiServices.cpp)

@@ -105,7 +105,6 @@ bool Ia32Machine::MapAll() {
       {kTablePage, 0x1000, UC_PROT_READ | UC_PROT_WRITE},
       {kTrapPage, 0x1000, UC_PROT_READ | UC_PROT_EXEC},
       {kHobWindow, kHobWindowSize, UC_PROT_READ | UC_PROT_WRITE},
-      {kPool, kPoolSize, UC_PROT_READ | UC_PROT_WRITE},
       {kStack, kStackSize, UC_PROT_READ | UC_PROT_WRITE},
   };
   for (const Region &R : Regions) {
@@ -378,11 +377,21 @@ void Ia32Machine::CopyHobsBack() {
   std::memcpy(const_cast<uint8_t *>(mHostHobs), Copy.data(), Copy.size());
 }
 
+// Each allocation ends where its pages end, 8-byte aligned as PEI pool is, and
+// an unmapped page follows it: a read or write past the end of a buffer ends
+// the run instead of touching a neighbour.
+bool Ia32Machine::PoolFits(size_t Size) const {
+  uint64_t Pages = (Size + 7) / 8 * 8 / 0x1000 + 1;
+  return Size <= kPoolSize && (Pages + 1) * 0x1000 <= kPool + kPoolSize - mPoolNext;
+}
+
 bool Ia32Machine::AllocateGuestPool(size_t Size, uint32_t *Address) {
-  size_t Rounded = (Size + 7) / 8 * 8 + 8;
-  if (Rounded > kPool + kPoolSize - mPoolNext) return false;
-  *Address = mPoolNext;
-  mPoolNext += static_cast<uint32_t>(Rounded);
+  if (!PoolFits(Size)) return false;
+  uint32_t Rounded = static_cast<uint32_t>((Size + 7) / 8 * 8);
+  uint32_t Mapped = PageRound(Rounded == 0 ? 1 : Rounded);
+  if (uc_mem_map(mUc, mPoolNext, Mapped, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK) return false;
+  *Address = mPoolNext + Mapped - Rounded;
+  mPoolNext += Mapped + 0x1000;
   return true;
 }
 

@@ -16,7 +16,8 @@
 //   0x00011000  EFI_PEI_SERVICES table, debug-message PPI and its descriptor
 //   0x00012000  trap stubs (read and execute only)
 //   0x00100000  HOB list window (the phase's list, same offsets)
-//   0x00200000  PEI pool
+//   0x00200000  PEI pool: each buffer ends where its pages end, an unmapped
+//               page after it, so an overrun ends the run
 //   0x00800000  stack (grows down from 0x00810000)
 //   0x01000000  the module, relocated for this address (linked elsewhere)
 //   0x02000000  firmware volumes, mirrored when the phase first hands one out

@@ -283,17 +283,18 @@ bool Ia32Machine::CreateHob(uint32_t *Status) {
 bool Ia32Machine::AllocatePool(uint32_t *Status) {
   uint32_t Size = Arg(1), Out = Arg(2);
   uint32_t Address = 0;
-  uint32_t Mark = mPoolNext;
-  if (!AllocateGuestPool(Size, &Address)) {
+  if (!PoolFits(Size)) {
     *Status = Ia32Status(EFI_OUT_OF_RESOURCES);
     return true;
   }
-  mPoolNext = Mark;  // taken for good only when the phase grants it
   VOID *Buffer = nullptr;
   EFI_STATUS S = mPhase.Table()->AllocatePool(mPhase.Services(), Size, Out != 0 ? &Buffer : nullptr);
   *Status = Ia32Status(S);
   if (EFI_ERROR(S)) return true;
-  AllocateGuestPool(Size, &Address);
+  if (!AllocateGuestPool(Size, &Address)) {
+    Fault("cannot map " + std::to_string(Size) + " bytes of emulated pool", 0);
+    return false;
+  }
   // Fresh pool holds what the phase's pool holds (a fill pattern, not zeros).
   return Write(Address, Buffer, Size, "pool") && Write32(Out, Address, "AllocatePool Buffer");
 }

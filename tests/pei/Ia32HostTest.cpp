@@ -155,6 +155,17 @@ const GuardCase kGuardCases[] = {
      {},
      "write of 4 bytes at " + Hex(kEntry + 12) + ", which the page does not allow (address " +
          Hex(kEntry + 12) + ", EIP " + Hex(kEntry) + ", last service none)"},
+    // AllocatePool (32 bytes) through the table, then a read just past the buffer.
+    {"PoolOverrunHitsTheGuardPage",
+     {0x8B, 0x4C, 0x24, 0x08, 0x8B, 0x01,  // mov ecx,[esp+8] (PeiServices); mov eax,[ecx]
+      0x83, 0xEC, 0x04, 0x54, 0x6A, 0x20,  // sub esp,4; push esp (&Buffer); push 32
+      0x51, 0xFF, 0x50, 0x4C,              // push ecx; call [eax+0x4C] (AllocatePool)
+      0x83, 0xC4, 0x0C, 0x58,              // add esp,12; pop eax (Buffer)
+      0x8B, 0x40, 0x20, 0xC3},             // mov eax,[eax+32]; ret
+     {},
+     {},
+     "read of 4 bytes at 0x00201000, which is not mapped (address 0x00201000, EIP " + Hex(kEntry + 20) +
+         ", last service AllocatePool)"},
     {"EndlessLoopHitsInstructionLimit",
      {0xEB, 0xFE},
      {},
