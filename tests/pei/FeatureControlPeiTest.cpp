@@ -474,6 +474,8 @@ INSTANTIATE_TEST_SUITE_P(Wraps, FeatureControlSource, ::testing::ValuesIn(kWrapC
 // publish the same HOB bytes and print the same messages as the host build.
 class BothBuilds : public ::testing::TestWithParam<SourceCase> {};
 
+constexpr uint32_t kPeiStackBudget = 1024;
+
 TEST_P(BothBuilds, TeImageMatchesHostBuild) {
   static const std::vector<uint8_t> Te = ShippedTeImage();
   if (Te.empty()) GTEST_SKIP() << "the TE image is built only with ZEPHRIN_FIRMWARE=ON (clang and lld-link)";
@@ -486,6 +488,8 @@ TEST_P(BothBuilds, TeImageMatchesHostBuild) {
   ASSERT_TRUE(RunTeImage(Board, Te, &Emulated, &Error)) << Error;
 
   EXPECT_EQ(Emulated.Run, "returned 0x00000000");
+  // PEI runs on a few KiB of temporary RAM shared by every module.
+  EXPECT_LE(Emulated.StackBytes, kPeiStackBudget);
   EXPECT_EQ(Differences(Host, Emulated), std::vector<std::string>{});
   // The table's own expectations hold for the TE image too.
   ASSERT_EQ(Emulated.Hobs.size(), Case.ExpectHob ? 1u : 0u);

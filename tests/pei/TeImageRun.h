@@ -37,6 +37,7 @@ struct PeiOutcome {
   std::vector<std::vector<UINT8>> Hobs;    // every HOB the module created, whole
   std::vector<UINT16> RequestedLengths;    // lengths asked of CreateHob
   std::vector<sim::PeiDebugRecord> Debug;  // level, format, text of each message
+  uint32_t StackBytes = 0;                 // stack the TE image used (0 for the host build)
 };
 
 inline bool SameMessage(const sim::PeiDebugRecord &A, const sim::PeiDebugRecord &B) {
@@ -106,6 +107,7 @@ inline bool RunTeImage(const PeiBoard &Board, const std::vector<uint8_t> &Te, Pe
   sim::Ia32RunReport Report = Host.Run();
   *Out = PeiOutcome();
   Out->Run = Report.Describe();
+  Out->StackBytes = Report.StackBytesUsed;
   CollectHobs(*Phase, Out);
   for (const sim::PeiDebugRecord &Record : Host.DebugRecords()) Out->Debug.push_back(Record);
   return true;
