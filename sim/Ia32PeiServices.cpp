@@ -272,7 +272,7 @@ bool Ia32Machine::CreateHob(uint32_t *Status) {
   VOID *Hob = nullptr;
   EFI_STATUS S = mPhase.Table()->CreateHob(mPhase.Services(), Type, Length, Out != 0 ? &Hob : nullptr);
   *Status = Ia32Status(S);
-  if (EFI_ERROR(S)) return true;
+  if (EFI_ERROR(S) || Hob == nullptr) return true;
   // The new HOB took the place of the end HOB, which now follows it.
   size_t Offset = static_cast<const uint8_t *>(Hob) - mHostHobs;
   const auto *Header = static_cast<const EFI_HOB_GENERIC_HEADER *>(Hob);

@@ -92,45 +92,46 @@ std::string Pad(std::string Text, int Width, bool Left) {
   return Left ? Text + std::string(Width - Text.size(), ' ') : std::string(Width - Text.size(), ' ') + Text;
 }
 
-// The arguments of a host call, as the host's va_list holds them.
+// The arguments of a host call, taken from the caller's va_list.
 class VaListArgs : public UefiFormatArgs {
  public:
-  explicit VaListArgs(va_list Marker) { va_copy(mMarker, Marker); }
-  ~VaListArgs() override { va_end(mMarker); }
-  VaListArgs(const VaListArgs &) = delete;
-  VaListArgs &operator=(const VaListArgs &) = delete;
+  explicit VaListArgs(va_list *Marker) : mMarker(Marker) {}
 
-  int64_t Signed(bool Long) override { return Long ? va_arg(mMarker, int64_t) : va_arg(mMarker, int32_t); }
+  int64_t Signed(bool Long) override { return Long ? va_arg(*mMarker, int64_t) : va_arg(*mMarker, int32_t); }
   uint64_t Unsigned(bool Long) override {
-    return Long ? va_arg(mMarker, uint64_t) : va_arg(mMarker, uint32_t);
+    return Long ? va_arg(*mMarker, uint64_t) : va_arg(*mMarker, uint32_t);
   }
-  uint64_t Natural() override { return va_arg(mMarker, UINTN); }
-  uint64_t Status() override { return va_arg(mMarker, UINTN); }
+  uint64_t Natural() override { return va_arg(*mMarker, UINTN); }
+  uint64_t Status() override { return va_arg(*mMarker, UINTN); }
   std::optional<std::string> Ascii() override {
-    const char *Text = va_arg(mMarker, const char *);
+    const char *Text = va_arg(*mMarker, const char *);
     if (Text == nullptr) return std::nullopt;
     return std::string(Text);
   }
   std::optional<std::u16string> Wide() override {
-    const char16_t *Text = va_arg(mMarker, const char16_t *);
+    const char16_t *Text = va_arg(*mMarker, const char16_t *);
     if (Text == nullptr) return std::nullopt;
     return std::u16string(Text);
   }
   std::optional<EFI_GUID> Guid() override {
-    const EFI_GUID *Guid = va_arg(mMarker, const EFI_GUID *);
+    const EFI_GUID *Guid = va_arg(*mMarker, const EFI_GUID *);
     if (Guid == nullptr) return std::nullopt;
     return *Guid;
   }
 
  private:
-  va_list mMarker;
+  va_list *mMarker;
 };
 
 }  // namespace
 
 std::string FormatUefiMessage(const char *Format, va_list Marker) {
-  VaListArgs Args(Marker);
-  return FormatUefiMessageFrom(Format, Args);
+  va_list Copy;
+  va_copy(Copy, Marker);
+  VaListArgs Args(&Copy);
+  std::string Text = FormatUefiMessageFrom(Format, Args);
+  va_end(Copy);
+  return Text;
 }
 
 std::string FormatUefiMessageFrom(const char *Format, UefiFormatArgs &Args) {
