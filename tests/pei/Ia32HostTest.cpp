@@ -11,6 +11,7 @@
 
 #include "sim/Ia32PeiHost.h"
 #include "sim/PeiServices.h"
+#include "uefi/Ppi/DebugMessage.h"
 
 namespace {
 
@@ -214,5 +215,79 @@ const GuardCase kGuardCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Runs, Ia32Guard, ::testing::ValuesIn(kGuardCases),
                          [](const ::testing::TestParamInfo<GuardCase> &Info) { return Info.param.Name; });
+
+// Emulated code assembled here with absolute references into its own data,
+// each of which gets a HIGHLOW relocation.
+class CodeWriter {
+ public:
+  static constexpr uint32_t kDataAt = 0xA0;  // code stays below, data from here
+
+  CodeWriter &Emit(const Bytes &Part) {
+    Code.insert(Code.end(), Part.begin(), Part.end());
+    return *this;
+  }
+  // push imm32 of the linked address of data at DataOffset.
+  CodeWriter &PushData(uint32_t DataOffset) {
+    Code.push_back(0x68);
+    Fixups.push_back(static_cast<uint16_t>(Code.size()));
+    return Emit(Le32(kLinkedBase + kCodeRva + kDataAt + DataOffset));
+  }
+  // The code followed by Data at kDataAt.
+  Bytes Image(const Bytes &Data) const {
+    Bytes All = Code;
+    All.resize(kDataAt, 0xCC);
+    All.insert(All.end(), Data.begin(), Data.end());
+    return TinyTe(All, Fixups);
+  }
+
+  Bytes Code;
+  std::vector<uint16_t> Fixups;
+};
+
+// LocatePpi of the debug-message PPI, then PrintMessage with a VA_LIST into the
+// IA-32 stack: 4-byte slots, 8 for "%lx", 32-bit status, pointers into the image.
+TEST(Ia32DebugMessagePpi, FormatsFromTheEmulatedStack) {
+  const std::string Format = "%a %d %lx %r %s %g|\n";
+  Bytes Data(Format.begin(), Format.end());
+  Data.resize(0x20, 0);
+  const uint32_t Text = 0x20, Wide = 0x28, Guid = 0x30;
+  Data.resize(0x40, 0);
+  std::memcpy(&Data[Text], "abc", 4);
+  std::memcpy(&Data[Wide], u"wd", 6);
+  std::memcpy(&Data[Guid], &gDebugMessagePpiGuid, 16);
+
+  CodeWriter W;
+  W.Emit({0x8B, 0x4C, 0x24, 0x08, 0x8B, 0x01})  // mov ecx,[esp+8]; mov eax,[ecx]
+      .Emit({0x83, 0xEC, 0x04, 0x54})           // sub esp,4; push esp (&Ppi)
+      .Emit({0x6A, 0x00, 0x6A, 0x00})           // push 0 (Descriptor); push 0 (Instance)
+      .PushData(Guid)
+      .Emit({0x51, 0xFF, 0x50, 0x20})               // push ecx; call [eax+0x20] (LocatePpi)
+      .Emit({0x83, 0xC4, 0x14, 0x5A})               // add esp,20; pop edx (Ppi)
+      .PushData(Guid)                               // %g
+      .PushData(Wide)                               // %s
+      .Emit(Cat({{0x68}, Le32(0x8000000E)}))        // %r EFI_NOT_FOUND
+      .Emit(Cat({{0x68}, Le32(0x12345678)}))        // %lx, high half
+      .Emit(Cat({{0x68}, Le32(0x9ABCDEF0)}))        // %lx, low half
+      .Emit({0x6A, 0xFB})                           // %d -5
+      .PushData(Text)                               // %a
+      .Emit({0x89, 0xE0, 0x50})                     // mov eax,esp (Marker); push eax
+      .PushData(0)                                  // Format
+      .Emit(Cat({{0x68}, Le32(0x80000000)}))        // DEBUG_ERROR
+      .Emit({0xFF, 0x52, 0x0C})                     // call [edx+12] (PrintMessage)
+      .Emit({0x83, 0xC4, 0x28, 0x31, 0xC0, 0xC3});  // add esp,40; xor eax,eax; ret
+  ASSERT_LT(W.Code.size(), CodeWriter::kDataAt);
+
+  sim::PeiPhase Phase;
+  sim::Ia32PeiHost Host(Phase);
+  std::string Error;
+  ASSERT_TRUE(Host.Load(W.Image(Data), &Error)) << Error;
+  EXPECT_EQ(Host.Run().Describe(), "returned 0x00000000");
+  ASSERT_EQ(Host.DebugRecords().size(), 1u);
+  EXPECT_EQ(Host.DebugRecords()[0].ErrorLevel, 0x80000000u);
+  EXPECT_EQ(Host.DebugRecords()[0].Format, Format);
+  EXPECT_EQ(Host.DebugRecords()[0].Text,
+            "abc -5 123456789ABCDEF0 Not Found wd 47F1B6DF-CF35-46A7-B284-7D4DBA5FF434|\n");
+  EXPECT_EQ(Phase.Calls(sim::PeiService::LocatePpi), 1u);
+}
 
 }  // namespace
