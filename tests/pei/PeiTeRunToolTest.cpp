@@ -73,7 +73,7 @@ TEST_F(PeiTeRunTool, AcpiMetaContainerHasNoFlags) {
   Result Meta = Shell(kMetaTool + " build " + Dir + "/meta.txt --data-id 3 --container " + Dir + "/c.bin");
   ASSERT_EQ(Meta.Status, 0) << Meta.Output;
 
-  Result R = Shell(kRunTool + " " + Dir + "/c.bin --data-id 3 --in primary");
+  Result R = Shell(kRunTool + " --te " + TeImagePath() + " " + Dir + "/c.bin --data-id 3 --in primary");
   EXPECT_EQ(R.Status, 0) << R.Output;
   EXPECT_NE(R.Output.find("run: returned 0x00000000;"), std::string::npos) << R.Output;
   EXPECT_EQ(
@@ -85,7 +85,8 @@ TEST_F(PeiTeRunTool, AcpiMetaContainerHasNoFlags) {
 }
 
 TEST_F(PeiTeRunTool, FlagsInSecondaryVolumeArePublished) {
-  Result R = Shell(kRunTool + " --flags 0180FF10207E5A --in secondary --data-id 9");
+  Result R =
+      Shell(kRunTool + " --te " + TeImagePath() + " --flags 0180FF10207E5A --in secondary --data-id 9");
   EXPECT_EQ(R.Status, 0) << R.Output;
   EXPECT_EQ(WithoutRunLine(R.Output),
             "messages: 0\n"
@@ -108,7 +109,7 @@ TEST_F(PeiTeRunTool, RefusedImageAndBadArguments) {
   Result Both = Shell(kRunTool + " " + Dir + "/x64.te --flags 01");
   EXPECT_EQ(Both.Status, 1);
   EXPECT_EQ(Both.Output, "pei-te-run: give a container file or --flags (not both)\n");
-  Result Where = Shell(kRunTool + " --flags 01 --in flash");
+  Result Where = Shell(kRunTool + " --te " + TeImagePath() + " --flags 01 --in flash");
   EXPECT_EQ(Where.Status, 1);
   EXPECT_EQ(Where.Output, "pei-te-run: --in takes hob, primary or secondary\n");
 }

@@ -6,6 +6,7 @@
 #define ZEPHRIN_TESTS_PEI_TE_IMAGE_RUN_H_
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -23,11 +24,21 @@ inline const char *const kTeImagePath = ZEPHRIN_PEI_TE_IMAGE;
 inline const char *const kTeImagePath = nullptr;
 #endif
 
-// The shipped TE image, or nothing when the firmware build is off.
+// Where the shipped TE image is: the firmware build's, or the file named by the
+// environment variable ZEPHRIN_PEI_TE_IMAGE (so a build without firmware, such
+// as the sanitizer build, can run the TE-image tests on an image built
+// elsewhere). Empty when there is none.
+inline std::string TeImagePath() {
+  const char *FromEnvironment = std::getenv("ZEPHRIN_PEI_TE_IMAGE");
+  if (FromEnvironment != nullptr && *FromEnvironment != '\0') return FromEnvironment;
+  return kTeImagePath != nullptr ? kTeImagePath : "";
+}
+
+// The shipped TE image, or nothing when there is none.
 inline std::vector<uint8_t> ShippedTeImage() {
   std::vector<uint8_t> Bytes;
-  if (kTeImagePath == nullptr) return Bytes;
-  std::ifstream In(kTeImagePath, std::ios::binary);
+  if (TeImagePath().empty()) return Bytes;
+  std::ifstream In(TeImagePath(), std::ios::binary);
   Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
   return Bytes;
 }
