@@ -1,7 +1,11 @@
 // The UEFI print format as the platform's debug-message PPI applies it to the
 // PEI module's messages. A host formatter of the platform, written apart from
 // the DXE driver's own, so tests of either check one against the other's rules.
+#include "sim/UefiFormat.h"
+
+#include <cstdarg>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "sim/PeiServices.h"
@@ -72,8 +76,8 @@ std::string StatusText(uint64_t Status) {
   return Hex(Status & 0xFFFFFFFFu, 8, true);
 }
 
-std::string GuidText(const EFI_GUID *Guid) {
-  if (Guid == nullptr) return "<null guid>";
+std::string GuidText(const std::optional<EFI_GUID> &Guid) {
+  if (!Guid) return "<null guid>";
   std::string Text =
       Hex(Guid->Data1, 8, true) + "-" + Hex(Guid->Data2, 4, true) + "-" + Hex(Guid->Data3, 4, true) + "-";
   for (int Index = 0; Index < 8; Index++) {
@@ -88,9 +92,49 @@ std::string Pad(std::string Text, int Width, bool Left) {
   return Left ? Text + std::string(Width - Text.size(), ' ') : std::string(Width - Text.size(), ' ') + Text;
 }
 
+// The arguments of a host call, taken from the caller's va_list.
+class VaListArgs : public UefiFormatArgs {
+ public:
+  explicit VaListArgs(va_list *Marker) : mMarker(Marker) {}
+
+  int64_t Signed(bool Long) override { return Long ? va_arg(*mMarker, int64_t) : va_arg(*mMarker, int32_t); }
+  uint64_t Unsigned(bool Long) override {
+    return Long ? va_arg(*mMarker, uint64_t) : va_arg(*mMarker, uint32_t);
+  }
+  uint64_t Natural() override { return va_arg(*mMarker, UINTN); }
+  uint64_t Status() override { return va_arg(*mMarker, UINTN); }
+  std::optional<std::string> Ascii() override {
+    const char *Text = va_arg(*mMarker, const char *);
+    if (Text == nullptr) return std::nullopt;
+    return std::string(Text);
+  }
+  std::optional<std::u16string> Wide() override {
+    const char16_t *Text = va_arg(*mMarker, const char16_t *);
+    if (Text == nullptr) return std::nullopt;
+    return std::u16string(Text);
+  }
+  std::optional<EFI_GUID> Guid() override {
+    const EFI_GUID *Guid = va_arg(*mMarker, const EFI_GUID *);
+    if (Guid == nullptr) return std::nullopt;
+    return *Guid;
+  }
+
+ private:
+  va_list *mMarker;
+};
+
 }  // namespace
 
 std::string FormatUefiMessage(const char *Format, va_list Marker) {
+  va_list Copy;
+  va_copy(Copy, Marker);
+  VaListArgs Args(&Copy);
+  std::string Text = FormatUefiMessageFrom(Format, Args);
+  va_end(Copy);
+  return Text;
+}
+
+std::string FormatUefiMessageFrom(const char *Format, UefiFormatArgs &Args) {
   std::string Out;
   if (Format == nullptr) return Out;
   for (const char *P = Format; *P != '\0'; P++) {
@@ -113,41 +157,41 @@ std::string FormatUefiMessage(const char *Format, va_list Marker) {
     std::string Field;
     switch (*P) {
       case 'd':
-        Field = std::to_string(Long ? va_arg(Marker, int64_t) : va_arg(Marker, int32_t));
+        Field = std::to_string(Args.Signed(Long));
         if (ZeroPad && static_cast<int>(Field.size()) < Width)
           Field.insert(Field[0] == '-' ? 1 : 0, Width - Field.size(), '0');
         break;
       case 'u':
-        Field = std::to_string(Long ? va_arg(Marker, uint64_t) : va_arg(Marker, uint32_t));
+        Field = std::to_string(Args.Unsigned(Long));
         if (ZeroPad && static_cast<int>(Field.size()) < Width) Field.insert(0, Width - Field.size(), '0');
         break;
       case 'x':
       case 'X':
-        Field = Hex(Long ? va_arg(Marker, uint64_t) : va_arg(Marker, uint32_t), Width, ZeroPad || *P == 'X');
+        Field = Hex(Args.Unsigned(Long), Width, ZeroPad || *P == 'X');
         break;
       case 'p':
-        Field = Hex(reinterpret_cast<uintptr_t>(va_arg(Marker, void *)), Width, true);
+        Field = Hex(Args.Natural(), Width, true);
         break;
       case 'c':
-        Field = std::string(1, static_cast<char>(va_arg(Marker, UINTN)));
+        Field = std::string(1, static_cast<char>(Args.Natural()));
         break;
       case 'a': {
-        const char *Text = va_arg(Marker, const char *);
-        Field = Text != nullptr ? Text : "<null string>";
+        std::optional<std::string> Text = Args.Ascii();
+        Field = Text ? *Text : "<null string>";
         break;
       }
       case 's':
       case 'S': {
-        const char16_t *Text = va_arg(Marker, const char16_t *);
-        if (Text == nullptr) Field = "<null string>";
-        for (; Text != nullptr && *Text != 0; Text++) Field += static_cast<char>(*Text);
+        std::optional<std::u16string> Text = Args.Wide();
+        if (!Text) Field = "<null string>";
+        for (char16_t Char : Text.value_or(u"")) Field += static_cast<char>(Char);
         break;
       }
       case 'g':
-        Field = GuidText(va_arg(Marker, const EFI_GUID *));
+        Field = GuidText(Args.Guid());
         break;
       case 'r':
-        Field = StatusText(va_arg(Marker, UINTN));
+        Field = StatusText(Args.Status());
         break;
       default:
         Field = std::string(1, *P);

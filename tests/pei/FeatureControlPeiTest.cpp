@@ -8,6 +8,7 @@
 #include "feature_control_pei/FeatureControlPei.h"
 #include "product_data/ProductDataPlatform.h"
 #include "tests/pei/PeiTestBoard.h"
+#include "tests/pei/TeImageRun.h"
 
 namespace pei_test {
 namespace {
@@ -457,6 +458,87 @@ TEST(FeatureControlSearch, HobItemLeavesVolumesAlone) {
   EXPECT_EQ(Phase->Calls(PeiService::FfsFindNextVolume), 0u);
   EXPECT_EQ(Phase->Calls(PeiService::AllocatePool), 0u);
 }
+
+// Sizes whose sum or product fits 64 bits but wraps a 32-bit UINTN: harmless in
+// the host build, the way IA-32 code goes wrong. Run on both builds below.
+const SourceCase kWrapCases[] = {
+    {"InfoCountTimesFourWraps32Bits",
+     [](PeiBoard &B) {
+       Bytes Info = sim::BuildProductDataInfo({5});
+       const UINT32 Count = 0x40000001;  // Count * 4 is 4 modulo 2^32
+       std::memcpy(Info.data(), &Count, 4);
+       B.HobContainer(OneFlagsContainer(5, kSevenBytes)).Hobs.AddGuidHob(gProductDataInfoHobGuid, Info);
+     },
+     false,
+     {},
+     {"[GetProductDataInfo] - Product Data Info HOB lists 1073741825 DataIds but holds only 1\n", kNoFlags,
+      kNoHob}},
+    {"ItemStepOf4GiBWraps32Bits",
+     [](PeiBoard &B) {
+       B.Info({5}).HobContainer(WithFirstDataSize(OneFlagsContainer(5, kSevenBytes), 0xFFFFFFE8u));
+     },
+     false,
+     {},
+     {kNoFlags, kNoHob},
+     true},
+    {"LargestHeaderSizeStepsPastContainer",
+     [](PeiBoard &B) {
+       B.Info({5}).HobContainer(WithFirstHeaderSize(OneFlagsContainer(5, kSevenBytes), 0xFFFF));
+     },
+     true,
+     kSevenBytes,
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Wraps, FeatureControlSource, ::testing::ValuesIn(kWrapCases),
+                         [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
+
+// The same scenarios on the shipped TE image: the IA-32 bytes run on the
+// emulator with the real calling convention, layouts and relocations, and must
+// publish the same HOB bytes and print the same messages as the host build.
+class BothBuilds : public ::testing::TestWithParam<SourceCase> {};
+
+constexpr uint32_t kPeiStackBudget = 1024;
+
+TEST_P(BothBuilds, TeImageMatchesHostBuild) {
+  static const std::vector<uint8_t> Te = ShippedTeImage();
+  if (Te.empty()) GTEST_SKIP() << "the TE image is built only with ZEPHRIN_FIRMWARE=ON (clang and lld-link)";
+  const SourceCase &Case = GetParam();
+  PeiBoard Board;
+  Case.Build(Board);
+  PeiOutcome Host, Emulated;
+  std::string Error;
+  ASSERT_TRUE(RunHostBuild(Board, &Host, &Error)) << Error;
+  ASSERT_TRUE(RunTeImage(Board, Te, &Emulated, &Error)) << Error;
+
+  EXPECT_EQ(Emulated.Run, "returned 0x00000000");
+  // PEI runs on a few KiB of temporary RAM shared by every module.
+  EXPECT_LE(Emulated.StackBytes, kPeiStackBudget);
+  EXPECT_EQ(Differences(Host, Emulated), std::vector<std::string>{});
+  // The table's own expectations hold for the TE image too.
+  ASSERT_EQ(Emulated.Hobs.size(), Case.ExpectHob ? 1u : 0u);
+  if (Case.ExpectHob) {
+    ASSERT_GE(Emulated.Hobs[0].size(), sizeof(EFI_HOB_GUID_TYPE) + Case.Data.size());
+    EXPECT_EQ(Bytes(Emulated.Hobs[0].begin() + sizeof(EFI_HOB_GUID_TYPE),
+                    Emulated.Hobs[0].begin() + sizeof(EFI_HOB_GUID_TYPE) + Case.Data.size()),
+              Case.Data);
+  }
+  std::vector<std::string> Lines;
+  for (const sim::PeiDebugRecord &Record : Emulated.Debug) Lines.push_back(Record.Text);
+  if (Case.LinesAreSuffix && Lines.size() >= Case.Lines.size()) {
+    Lines.erase(Lines.begin(), Lines.end() - Case.Lines.size());
+  }
+  EXPECT_EQ(Lines, Case.Lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, BothBuilds, ::testing::ValuesIn(kSourceCases),
+                         [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
+INSTANTIATE_TEST_SUITE_P(Malformed, BothBuilds, ::testing::ValuesIn(kMalformedCases),
+                         [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
+INSTANTIATE_TEST_SUITE_P(ServiceFailures, BothBuilds, ::testing::ValuesIn(kServiceFailureCases),
+                         [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
+INSTANTIATE_TEST_SUITE_P(Wraps, BothBuilds, ::testing::ValuesIn(kWrapCases),
+                         [](const ::testing::TestParamInfo<SourceCase> &Info) { return Info.param.Name; });
 
 }  // namespace
 }  // namespace pei_test

@@ -1,9 +1,8 @@
 // The shipped form of the module: the IA-32 PE32 image from the firmware build
 // and the TE image te-convert makes of it. The headers are read here with a
-// reader of the test's own, apart from the converter's. The image itself cannot
-// be run on this x86-64 host (it is 32-bit code that expects a PEI core and an
-// IDT set up for it); its behaviour is tested through the host build of the
-// same sources on the simulated PEI phase.
+// reader of the test's own, apart from the converter's. The image also runs, on
+// the emulated IA-32 PEI phase, against the host build (BothBuilds in
+// FeatureControlPeiTest.cpp, TeCorruptionTest.cpp).
 #include <gtest/gtest.h>
 
 #include <cstring>
