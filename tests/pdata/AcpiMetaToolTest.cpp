@@ -258,6 +258,36 @@ TEST_F(MetaBuild, ElementLocatorsNameTheObjectsOfTheSources) {
   EXPECT_EQ(Length, 0x10u);
 }
 
+// Objects inside a method body, behind a Scope (\_GPE) in a Device and at the
+// very end of a table whose AML uses every kind of term: each record's locator
+// reads the constant the ASL source states.
+TEST_F(MetaBuild, ObjectsBehindEveryKindOfTermAreLocated) {
+  REQUIRE_FIXTURES();
+  std::string Error;
+  ASSERT_TRUE(
+      Build("aml aml_grammar.aml\n"
+            "nvs SSDT:ZPGRAMMR \\MAIN.LOCR\n"
+            "nvs-type1 SSDT:ZPGRAMMR \\_SB.DEV0.AFTR \\LAST\n",
+            &Error))
+      << Error;
+  std::vector<UINT8> Ssdt = Table("aml_grammar");
+  std::vector<ACPI_DATA_STORAGE_ENTRY_HEADER *> All = Records();
+  ASSERT_EQ(All.size(), 2u);
+  UINT64 Address = 0, Length = 0, Value = 0;
+  UINT8 Size = 0;
+  ASSERT_EQ(
+      ExtractOpRegionAddressAndLengthFromAml(
+          Ssdt.data(), &reinterpret_cast<ACPI_DATA_STORAGE_ELEMENT *>(All[0])->Locator, &Address, &Length),
+      EFI_SUCCESS);
+  EXPECT_EQ(Address, 0x7F00D000u);
+  EXPECT_EQ(Length, 0x10u);
+  const auto *Type1 = reinterpret_cast<ACPI_DATA_STORAGE_NVS_TYPE_1 *>(All[1]);
+  ASSERT_EQ(ExtractNumericConstantFromAml(Ssdt.data(), &Type1->Common.Locator, &Value, &Size), EFI_SUCCESS);
+  EXPECT_EQ(Value, 0x00C0FFEEu);
+  ASSERT_EQ(ExtractNumericConstantFromAml(Ssdt.data(), &Type1->LengthLocator, &Value, &Size), EFI_SUCCESS);
+  EXPECT_EQ(Value, 0xDEADBEEFu);
+}
+
 struct BuildErrorRow {
   const char *Name;
   const char *Text;
@@ -293,6 +323,25 @@ INSTANTIATE_TEST_SUITE_P(
         BuildErrorRow{"ValueWithoutPrefix", "aml dsdt.aml\ninteger DSDT \\IONE stored\n",
                       "line 2: \\IONE: its value is not an integer constant: it is One, which has no data "
                       "bytes to patch"},
+        // aml_grammar.aml: objects behind every kind of term, and values no
+        // record can point at.
+        BuildErrorRow{"RegionLengthIsAName", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\RLNM\n",
+                      "line 2: \\RLNM: its region length is not a constant: it is a reference to "
+                      "another object, read at run time"},
+        BuildErrorRow{"RegionAddressIsAnExpression", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\REXP\n",
+                      "line 2: \\REXP: its region address is not a constant: it is an expression "
+                      "computed at run time"},
+        BuildErrorRow{"NameHoldsABuffer", "aml aml_grammar.aml\nnvs-type1 SSDT:ZPGRAMMR \\BUFV \\FRST\n",
+                      "line 2: \\BUFV: its value is not an integer constant: it is a Buffer"},
+        BuildErrorRow{"NameHoldsAPackage", "aml aml_grammar.aml\nnvs-type1 SSDT:ZPGRAMMR \\FRST \\PKGV\n",
+                      "line 2: \\PKGV: its value is not an integer constant: it is a Package"},
+        BuildErrorRow{"PathIsADevice", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\_SB.DEV0\n",
+                      "line 2: \\_SB.DEV0 is not an OperationRegion (it is a Device)"},
+        BuildErrorRow{"PathNotInTheSsdt", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\_SB.DEV0.NONE\n",
+                      "line 2: \\_SB.DEV0.NONE not found in SSDT:ZPGRAMMR ($DIR/aml_grammar.aml)"},
+        BuildErrorRow{"PathWithAnEmptySegment", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\A..B\n",
+                      "line 2: \\A..B is not an ACPI path (\\NAME.NAME..., segments of 1 to 4 "
+                      "characters A-Z, 0-9, _)"},
         BuildErrorRow{"TableNotLoaded", "aml dsdt.aml\nnvs SSDT:ZPNVSTBL \\SNV0\n",
                       "line 2: no compiled table SSDT:ZPNVSTBL was loaded with an 'aml' line"},
         BuildErrorRow{"MissingAmlFile", "aml nothing.aml\n", "line 1: cannot read $DIR/nothing.aml"},

@@ -309,7 +309,10 @@ std::string WalkProblems(const LoadedTable &Table, const AML_WALK &Walk) {
 
 bool FindObject(const LoadedTable &Table, const std::string &Path, AML_NAMED_OBJECT *Found,
                 std::string *Why) {
-  const std::string Where = SignatureText(Table.Signature) + " (" + Table.Path + ")";
+  std::string Where = SignatureText(Table.Signature);
+  if (Table.Signature == kSsdt)
+    Where += ":" + OemText(Table.OemTableId).substr(0, OemText(Table.OemTableId).find_last_not_of(" \0") + 1);
+  Where += " (" + Table.Path + ")";
   AML_PATH Target;
   if (!AmlPathFromText(Path.c_str(), &Target)) {
     *Why = Path + " is not an ACPI path (\\NAME.NAME..., segments of 1 to 4 characters A-Z, 0-9, _)";
