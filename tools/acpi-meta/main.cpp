@@ -205,7 +205,7 @@ int Names(const std::string &Path) {
   while (!EFI_ERROR(Status) && !EFI_ERROR(Status = AmlWalkNext(&Walk, &Object))) {
     CHAR8 Text[AML_WALK_MAX_PATH_DEPTH * 5 + 2];
     AmlPathToText(&Object.Path, Text, sizeof(Text));
-    std::printf("0x%06x %-15s %s", Object.NameOffset, acpi_meta::KindText(Object.Kind), Text);
+    std::printf("0x%06x %-18s %s", Object.NameOffset, acpi_meta::KindText(Object.Kind), Text);
     if (Object.Kind == AmlNamedObjectName) {
       std::printf(" value %s", ConstantText(Table.Bytes, Object.TermOffset, Object.PrefixByte).c_str());
     } else if (Object.Kind == AmlNamedObjectOpRegion) {
