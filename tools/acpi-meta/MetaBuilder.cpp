@@ -3,6 +3,7 @@
 // so the offsets are those the driver will read.
 #include "tools/acpi-meta/MetaBuilder.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,8 @@
 #include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "acpi_dxe/capture/AcpiMetaData.h"
 #include "acpi_dxe/capture/AmlNameFinder.h"
+#include "acpi_dxe/capture/AmlPrimitives.h"
+#include "common/ByteReader.h"
 #include "uefi/Acpi.h"
 
 namespace acpi_meta {
@@ -34,6 +37,33 @@ std::string TargetText(const TableTarget &Target) {
 std::string Joined(const std::string &BaseDir, const std::string &Path) {
   if (BaseDir.empty() || (!Path.empty() && Path[0] == '/')) return Path;
   return BaseDir + "/" + Path;
+}
+
+// How a term that is not a prefixed integer constant looks, for messages.
+std::string TermText(UINT8 Opcode) {
+  switch (Opcode) {
+    case AML_ZERO_OP:
+      return "Zero, which has no data bytes to patch";
+    case AML_ONE_OP:
+      return "One, which has no data bytes to patch";
+    case AML_ONES_OP:
+      return "Ones, which has no data bytes to patch";
+    case 0x0D:
+      return "a String";
+    case 0x11:
+      return "a Buffer";
+    case 0x12:
+      return "a Package";
+    case 0x13:
+      return "a VarPackage";
+    default:
+      break;
+  }
+  if ((Opcode >= 'A' && Opcode <= 'Z') || Opcode == '_' || Opcode == '\\' || Opcode == '^' ||
+      Opcode == 0x2E || Opcode == 0x2F) {
+    return "a reference to another object, read at run time";
+  }
+  return "an expression computed at run time";
 }
 
 class RecordWriter {
@@ -83,18 +113,23 @@ bool RecordWriter::Locate(const Statement &S, const LoadedTable &Table, const st
   if (Path.size() + 1 > AML_OBJECT_PATH_NAME_SIZE)
     return Fail(S, "path " + Path + " is longer than 65 characters");
   AML_NAMED_OBJECT Found{};
-  EFI_STATUS Status = AmlFindNamedObject(Table.Bytes.data(), Path.c_str(), &Found);
-  if (Status == EFI_NOT_FOUND)
-    return Fail(S, Path + " not found in " + TargetText(S.Target) + " (" + Table.Path + ")");
-  if (EFI_ERROR(Status))
-    return Fail(S, "cannot search " + Table.Path + " for " + Path + ": its AML could not be walked");
-  const char *Wanted = Kind == AmlNamedObjectOpRegion ? "an OperationRegion" : "a Name";
-  if (Found.Kind != Kind) return Fail(S, Path + " is not " + std::string(Wanted));
-  if (EFI_ERROR(AmlBuildLocator(Path.c_str(), &Found, Locator))) {
-    return Fail(
-        S, Path + (Kind == AmlNamedObjectOpRegion ? ": its region offset is not an integer constant"
-                                                  : ": its value is not an integer constant with a prefix"));
+  std::string Why;
+  if (!FindObject(Table, Path, &Found, &Why)) return Fail(S, Why);
+  const bool Region = Kind == AmlNamedObjectOpRegion;
+  if (Found.Kind != Kind) {
+    return Fail(S, Path + " is not " + (Region ? "an OperationRegion" : "a Name") + " (it is " +
+                       KindText(Found.Kind) + ")");
   }
+  if (Found.ValueOffset == 0) {
+    return Fail(S, Path +
+                       (Region ? ": its region address is not a constant: it is "
+                               : ": its value is not an integer constant: it is ") +
+                       TermText(Found.PrefixByte));
+  }
+  if (Region && AmlIntegerPrefixWidth(Found.LengthPrefixByte) == 0) {
+    return Fail(S, Path + ": its region length is not a constant: it is " + TermText(Found.LengthPrefixByte));
+  }
+  AmlBuildLocator(Path.c_str(), &Found, Locator);
   return true;
 }
 
@@ -241,6 +276,141 @@ bool RecordWriter::Write(const Statement &S, std::vector<UINT8> *Out) {
 }
 
 }  // namespace
+
+const char *KindText(AML_NAMED_OBJECT_KIND Kind) {
+  switch (Kind) {
+    case AmlNamedObjectName:
+      return "a Name";
+    case AmlNamedObjectOpRegion:
+      return "an OperationRegion";
+    case AmlNamedObjectScope:
+      return "a Scope";
+    case AmlNamedObjectDevice:
+      return "a Device";
+    case AmlNamedObjectProcessor:
+      return "a Processor";
+    case AmlNamedObjectPowerResource:
+      return "a PowerResource";
+    case AmlNamedObjectThermalZone:
+      return "a ThermalZone";
+    case AmlNamedObjectMethod:
+      return "a Method";
+  }
+  return "an object";
+}
+
+std::string WalkProblems(const LoadedTable &Table, const AML_WALK &Walk) {
+  if (Walk.SkippedBodies == 0) return std::string();
+  char Offset[16];
+  std::snprintf(Offset, sizeof(Offset), "0x%x", Walk.FirstSkipOffset);
+  return "; " + std::to_string(Walk.SkippedBodies) + " method bodies or If/Else/While blocks of " +
+         Table.Path + " could not be followed (the first at offset " + Offset +
+         "), and names declared in them are missed";
+}
+
+bool FindObject(const LoadedTable &Table, const std::string &Path, AML_NAMED_OBJECT *Found,
+                std::string *Why) {
+  std::string Where = SignatureText(Table.Signature);
+  if (Table.Signature == kSsdt)
+    Where += ":" + OemText(Table.OemTableId).substr(0, OemText(Table.OemTableId).find_last_not_of(" \0") + 1);
+  Where += " (" + Table.Path + ")";
+  AML_PATH Target;
+  if (!AmlPathFromText(Path.c_str(), &Target)) {
+    *Why = Path + " is not an ACPI path (\\NAME.NAME..., segments of 1 to 4 characters A-Z, 0-9, _)";
+    return false;
+  }
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(static_cast<UINT32>(Table.Bytes.size())));
+  AML_WALK Walk;
+  EFI_STATUS Status = AmlWalkStart(&Walk, Table.Bytes.data(), Slots.data(), Slots.size());
+  while (!EFI_ERROR(Status)) {
+    Status = AmlWalkNext(&Walk, Found);
+    if (Status == EFI_SUCCESS && AmlPathEqual(&Found->Path, &Target)) return true;
+  }
+  if (Status == EFI_NOT_FOUND) {
+    *Why = Path + " not found in " + Where + WalkProblems(Table, Walk);
+  } else {
+    char Offset[16];
+    std::snprintf(Offset, sizeof(Offset), "0x%x", Walk.ErrorOffset);
+    *Why = "cannot search " + Table.Path + " for " + Path + ": its AML does not parse at offset " + Offset;
+  }
+  return false;
+}
+
+namespace {
+
+// Smallest Length a record of this header's kind may have; 0 for a kind the
+// driver does not know, with *Why saying so.
+UINT32 MinimumRecordLength(UINT32 Signature, UINT32 SubType, UINT32 NvsType, std::string *Why) {
+  const bool Ssdt = Signature == kSsdt;
+  switch (SubType) {
+    case AcpiDataSubTypeFromStorage:
+    case AcpiDataSubTypeDoNotStore:
+      return Ssdt ? ACPI_META_DATA_MIN_SSDT_RECORD_SIZE : ACPI_META_DATA_MIN_RECORD_SIZE;
+    case AcpiDataSubTypeTable:
+      return ACPI_META_DATA_TABLE_OFFSET + sizeof(EFI_ACPI_DESCRIPTION_HEADER);
+    case AcpiDataSubTypeFromFv:
+      return Ssdt ? ACPI_META_DATA_SSDT_FROM_FV_MIN_LENGTH : ACPI_META_DATA_DSDT_FROM_FV_MIN_LENGTH;
+    default:
+      break;
+  }
+  for (const ACPI_DATA_STORAGE_ELEMENT_KIND *Kind :
+       {&gDsdtNvsDefaultElement, &gDsdtNvsType2Element, &gDsdtIntegerElement, &gSsdtNvsDefaultElement,
+        &gSsdtNvsType1Element, &gSsdtNonNvsType2Element}) {
+    if (Kind->Signature == Signature && Kind->AcpiDataSubType == SubType &&
+        (SubType == AcpiDataSubTypeInteger || Kind->AcpiDataNvsType == NvsType)) {
+      return Kind->FixedLength;
+    }
+  }
+  if (SubType >= AcpiDataSubTypeNvs && SubType <= AcpiDataSubTypeInteger) {
+    *Why = "element record of sub-type " + std::to_string(SubType) + " and NVS type " +
+           std::to_string(NvsType) + " for " + SignatureText(Signature) + " is no kind the driver knows";
+  } else {
+    *Why = "sub-type " + std::to_string(SubType) + " is none of 1 (stored) to 7 (integer)";
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool CheckMetaDataRecord(const std::vector<UINT8> &Meta, size_t Offset, UINT32 *Length, std::string *Why) {
+  ByteReader Reader(Meta.data(), Meta.size());
+  UINT32 Signature = 0, SubType = 0, NvsType = 0;
+  if (!Reader.Seek(Offset) || Reader.Remaining() < sizeof(ACPI_DATA_STORAGE_ENTRY_HEADER)) {
+    *Why = std::to_string(Meta.size() - Offset) + " bytes are left, too few for a record header (32)";
+    return false;
+  }
+  const size_t Left = Reader.Remaining();
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiCommonHeader.Signature), &Signature);
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiCommonHeader.Length), Length);
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiDataSubType), &SubType);
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiDataNvsType), &NvsType);
+  const std::string Said = "Length " + std::to_string(*Length);
+  if (*Length < sizeof(ACPI_DATA_STORAGE_ENTRY_HEADER)) {
+    *Why = Said + " is shorter than a record header (32)";
+    return false;
+  }
+  if (*Length > Left) {
+    *Why = Said + " runs past the end of the file (" + std::to_string(Left) + " bytes left)";
+    return false;
+  }
+  const UINT32 Minimum = MinimumRecordLength(Signature, SubType, NvsType, Why);
+  if (Minimum == 0) return false;
+  if (*Length < Minimum) {
+    *Why = Said + " is shorter than the " + std::to_string(Minimum) + " bytes of its kind (" +
+           SignatureText(Signature) + " sub-type " + std::to_string(SubType) + ")";
+    return false;
+  }
+  UINT32 TableLength = 0;
+  if (SubType == AcpiDataSubTypeTable &&
+      Reader.PeekAt32(Offset + ACPI_META_DATA_TABLE_OFFSET + 4, &TableLength) &&
+      (TableLength < sizeof(EFI_ACPI_DESCRIPTION_HEADER) ||
+       TableLength > *Length - ACPI_META_DATA_TABLE_OFFSET)) {
+    *Why = "the table it carries has Length " + std::to_string(TableLength) + ", which does not fit the " +
+           std::to_string(*Length - ACPI_META_DATA_TABLE_OFFSET) + " bytes behind the record header";
+    return false;
+  }
+  return true;
+}
 
 bool LoadTable(const std::string &Path, LoadedTable *Table, std::string *Error) {
   std::ifstream In(Path, std::ios::binary);
