@@ -18,6 +18,9 @@ ctest --test-dir build --output-on-failure -j"$(nproc)" | tee "$logs/normal.log"
 echo "== build (ASan+UBSan, fuzz targets) =="
 bash scripts/build.sh build-san -DZEPHRIN_FUZZ=ON -DZEPHRIN_FIRMWARE=OFF -DZEPHRIN_BENCH=OFF
 echo "== tests under sanitizers =="
+# The sanitizer build makes no firmware images: its emulated TE-image runs use
+# the image of the normal build.
+export ZEPHRIN_PEI_TE_IMAGE="$root/build/firmware/TglZephrinFeatureControlPei.te"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-san --output-on-failure -j"$(nproc)" | tee "$logs/san.log"
 
 echo "== fuzzing =="
