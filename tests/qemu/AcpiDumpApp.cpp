@@ -84,7 +84,7 @@ EFI_STATUS OpenBootVolume(EFI_HANDLE ImageHandle, EFI_FILE_PROTOCOL **Root) {
 VOID TableFileName(const EFI_ACPI_DESCRIPTION_HEADER *Table, CHAR8 *Name, UINTN Size) {
   const UINT8 *Sig = reinterpret_cast<const UINT8 *>(&Table->Signature);
   if (Table->Signature != EFI_ACPI_SSDT_SIGNATURE) {
-    AsciiSPrint(Name, Size, "%c%c%c%c.bin", Sig[0], Sig[1], Sig[2], Sig[3]);
+    AsciiSPrint(Name, Size, "table-%c%c%c%c.bin", Sig[0], Sig[1], Sig[2], Sig[3]);
     return;
   }
   CHAR8 Id[9];
@@ -93,7 +93,7 @@ VOID TableFileName(const EFI_ACPI_DESCRIPTION_HEADER *Table, CHAR8 *Name, UINTN 
   for (; Length < 8 && OemTableId[Length] > ' ' && OemTableId[Length] < 0x7F; Length++)
     Id[Length] = OemTableId[Length];
   Id[Length] = 0;
-  AsciiSPrint(Name, Size, "SSDT-%a.bin", Id);
+  AsciiSPrint(Name, Size, "table-SSDT-%a.bin", Id);
 }
 
 VOID DumpTable(DumpContext *Context, const VOID *Address) {
@@ -230,6 +230,30 @@ VOID DumpCacheVariables(DumpContext *Context) {
   if (Cache != NULL) gBS->FreePool(Cache);
 }
 
+// Damages the stored cache the way a torn or foreign write would: the
+// compressed-size field of its header claims far more bytes than the variable
+// holds, so the driver must refuse the whole cache on the next boot. Asked for
+// by the host (fw_cfg item) when it cannot edit the variable file itself.
+VOID CorruptCache(DumpContext *Context) {
+  VOID *Flag = NULL;
+  UINT32 FlagSize = 0;
+  if (EFI_ERROR(FwCfgReadFile(gBS, TEST_PLATFORM_FW_CFG_CORRUPT_CACHE, &Flag, &FlagSize))) return;
+  gBS->FreePool(Flag);
+  CHAR16 CacheName[] = u"AcpiDataCache";
+  EFI_GUID CacheGuid = gAcpiDataCacheVariableGuid;
+  UINT8 Cache[0x1000];
+  UINTN Size = sizeof(Cache);
+  UINT32 Attributes = 0;
+  EFI_STATUS Status = gRT->GetVariable(CacheName, &CacheGuid, &Attributes, &Size, Cache);
+  if (!EFI_ERROR(Status) && Size < 8) Status = EFI_BAD_BUFFER_SIZE;
+  if (!EFI_ERROR(Status)) {
+    const UINT32 Claimed = 0xFFFFFFF0;
+    CopyMem(Cache, &Claimed, sizeof(Claimed));
+    Status = gRT->SetVariable(CacheName, &CacheGuid, Attributes, Size, Cache);
+  }
+  Report(Context, "corrupt cache status %r\n", Status);
+}
+
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -257,6 +281,7 @@ extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EF
     DumpTables(&Context);
     DumpRegions(&Context);
     if (Path == BOOT_PATH_CUSTOM) DumpCacheVariables(&Context);
+    if (Path == BOOT_PATH_CERTIFIED) CorruptCache(&Context);
     Report(&Context, "end\n");
     Status = WriteFile(&Context, "report.txt", Context.Report, Context.ReportLength);
     Context.Root->Flush(Context.Root);

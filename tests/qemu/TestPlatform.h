@@ -11,6 +11,8 @@
 #define TEST_PLATFORM_FW_CFG_TABLES "opt/zephrin/acpi-tables"                   // fixture tables end to end
 #define TEST_PLATFORM_FW_CFG_PRODUCT_DATA "opt/zephrin/product-data"            // product-data container
 #define TEST_PLATFORM_FW_CFG_PRODUCT_DATA_INFO "opt/zephrin/product-data-info"  // Info HOB data
+#define TEST_PLATFORM_FW_CFG_VOLUME_DSDT "opt/zephrin/volume-dsdt"              // DSDT of the platform volume
+#define TEST_PLATFORM_FW_CFG_CORRUPT_CACHE "opt/zephrin/corrupt-cache"          // present: damage the cache
 #define TEST_PLATFORM_FW_CFG_REGIONS "opt/zephrin/regions"  // "<table> <region path>" lines
 
 // Installed last by the test platform's entry point. ZephrinAcpiDxe's

@@ -11,6 +11,7 @@
 #include "product_data/ProductData.h"
 #include "tests/qemu/FwCfg.h"
 #include "tests/qemu/HobListCopy.h"
+#include "tests/qemu/PlatformVolume.h"
 #include "tests/qemu/Serial.h"
 #include "tests/qemu/TestPlatform.h"
 #include "uefi/Acpi.h"
@@ -178,6 +179,18 @@ VOID InstallFixtureTables() {
   gBS->FreePool(Tables);
 }
 
+// The board's volume with the DSDT file, on every boot: the certified path
+// reads the DSDT from it. The section buffer stays allocated for the boot.
+VOID InstallVolume() {
+  VOID *Dsdt = NULL;
+  UINT32 Size = 0;
+  EFI_STATUS Status = FwCfgReadFile(gBS, TEST_PLATFORM_FW_CFG_VOLUME_DSDT, &Dsdt, &Size);
+  if (!EFI_ERROR(Status)) Status = InstallPlatformVolume(gBS, Dsdt, Size);
+  if (EFI_ERROR(Status) && Dsdt != NULL) gBS->FreePool(Dsdt);
+  DebugPrint(EFI_ERROR(Status) ? DEBUG_ERROR : DEBUG_INFO, "%a: platform volume with the DSDT file %g: %r\n",
+             kName, &gZephrinTestPlatformDsdtFileGuid, Status);
+}
+
 VOID EFIAPI IgnoreSignal(EFI_EVENT, VOID *) {}
 
 // ReadyToBoot: the fixture tables have been in place since the platform's
@@ -220,6 +233,7 @@ extern "C" EFI_STATUS EFIAPI TestPlatformDxeEntryPoint(EFI_HANDLE ImageHandle,
       BootPath == BOOT_PATH_CUSTOM ? "custom" : (BootPath == BOOT_PATH_CERTIFIED ? "certified" : "unknown"));
   ClaimRegionWindow(BootPath);
   PublishHobs(BootPath);
+  InstallVolume();
   if (BootPath == BOOT_PATH_CUSTOM) {
     InstallFixtureTables();
     ArmCustomPathSignal();
