@@ -181,16 +181,21 @@ else
   corrupt_status=$(cat "$work/corrupt.status")
 fi
 # --- checks -----------------------------------------------------------------
+rm -f "$work/checks.txt"
 passed=0
 failed=0
+# With --summary the check lines go to checks.txt and only failures are shown.
 result() {  # result STATUS TEXT
+  local line
   if [ "$1" -eq 0 ]; then
-    echo "PASS $2"
+    line="PASS $2"
     passed=$((passed + 1))
   else
-    echo "FAIL $2"
+    line="FAIL $2"
     failed=$((failed + 1))
   fi
+  echo "$line" >>"$work/checks.txt"
+  [ $summary -eq 0 ] || [ "$1" -ne 0 ] && echo "$line"
 }
 check() {  # check TEXT COMMAND...
   local text=$1
@@ -322,6 +327,9 @@ for n in 2 3; do
     before=$(report_field 1 region "\\$region" address)
     after=$(report_field $n region "\\$region" address)
     check "boot $n: \\$region moved from $before to $after, below 4 GiB" moved_below_4g "$before" "$after"
+    kind=ACPINVS
+    [ "$region" = _SB.SCRA.NNVS ] && kind=Reserved  # NON-NVS: reserved pages
+    check "boot $n: \\$region restored into $kind memory" test "$(report_field $n region "\\$region" memory)" = $kind
     if [ "$region" = GNVS ]; then
       # \GNVS also holds the address and length of \CNVS (0x10, 0x14), which
       # the restore points at the moved \CNVS.
@@ -346,7 +354,6 @@ check "boot 4: the firmware still boots to the application" report_has 4 "end"
 
 total=$((SECONDS - start))
 if [ $summary -eq 1 ]; then
-  echo
   for n in 1 2 3 4; do
     path=$(awk '$1 == "path" { print $2 }' "$work/boot$n/report.txt")
     echo "Boot $n (${path:-unknown} path): ${boot_seconds[$n]} s, $( [ -s "$work/boot$n/report.txt" ] && echo "application reached" || echo "application NOT reached")"
@@ -357,8 +364,10 @@ if [ $summary -eq 1 ]; then
       echo "  AcpiCacheLockIndicator: $(grep '^lock ' "$work/boot1/report.txt")"
       echo "  overwrite of AcpiDataCache: $(awk '$1 == "overwrite" { $1 = $2 = ""; print }' "$work/boot1/report.txt")"
     elif [ $n -lt 4 ]; then
+      echo "  regions restored by the driver (captured address -> restored address, memory type):"
       for region in $relocated_regions; do
-        printf '  \\%s: %s -> %s\n' "$region" "$(report_field 1 region "\\$region" address)" "$(report_field $n region "\\$region" address)"
+        printf '    \\%-14s %s -> %s %s\n' "$region" "$(report_field 1 region "\\$region" address)" \
+          "$(report_field $n region "\\$region" address)" "$(report_field $n region "\\$region" memory)"
       done
     else
       echo "  $corrupt_note; $(grep -F '[DoCertifiedWork]' "$work/boot4.serial" | head -1)"

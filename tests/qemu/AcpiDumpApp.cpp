@@ -34,6 +34,9 @@ constexpr UINT64 kMaxRegionDump = 0x100000;
 
 struct DumpContext {
   EFI_FILE_PROTOCOL *Root;
+  EFI_MEMORY_DESCRIPTOR *MemoryMap;  // the map when the application started
+  UINTN MemoryMapSize;
+  UINTN DescriptorSize;
   CHAR8 *Report;
   UINTN ReportLength;
   const EFI_ACPI_DESCRIPTION_HEADER *Tables[kMaxTables];
@@ -47,6 +50,54 @@ VOID Report(DumpContext *Context, const CHAR8 *Format, ...) {
       AsciiVSPrintMarker(Context->Report + Context->ReportLength, kReportSize - Context->ReportLength,
                          PRINT_FLAGS_ASCII, Format, Marker);
   VA_END(Marker);
+}
+
+// The memory map as it is before anything is written, so each dumped table and
+// region can be named with the memory type the firmware gave its pages.
+VOID ReadMemoryMap(DumpContext *Context) {
+  UINTN Size = 0;
+  UINTN Key = 0;
+  UINT32 Version = 0;
+  EFI_STATUS Status = gBS->GetMemoryMap(&Size, NULL, &Key, &Context->DescriptorSize, &Version);
+  if (Status != EFI_BUFFER_TOO_SMALL) return;
+  Size += 8 * Context->DescriptorSize;  // room for the descriptors the allocation itself adds
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Size, reinterpret_cast<VOID **>(&Context->MemoryMap))))
+    return;
+  if (EFI_ERROR(gBS->GetMemoryMap(&Size, Context->MemoryMap, &Key, &Context->DescriptorSize, &Version))) {
+    gBS->FreePool(Context->MemoryMap);
+    Context->MemoryMap = NULL;
+    return;
+  }
+  Context->MemoryMapSize = Size;
+}
+
+const CHAR8 *MemoryTypeName(const DumpContext *Context, UINT64 Address) {
+  static const CHAR8 *const kNames[] = {"Reserved",
+                                        "LoaderCode",
+                                        "LoaderData",
+                                        "BootServicesCode",
+                                        "BootServicesData",
+                                        "RuntimeServicesCode",
+                                        "RuntimeServicesData",
+                                        "Conventional",
+                                        "Unusable",
+                                        "ACPIReclaim",
+                                        "ACPINVS",
+                                        "MMIO",
+                                        "MMIOPortSpace",
+                                        "PalCode",
+                                        "Persistent"};
+  if (Context->MemoryMap == NULL || Context->DescriptorSize == 0) return "unknown";
+  const UINT8 *Map = reinterpret_cast<const UINT8 *>(Context->MemoryMap);
+  for (UINTN Offset = 0; Offset + Context->DescriptorSize <= Context->MemoryMapSize;
+       Offset += Context->DescriptorSize) {
+    const EFI_MEMORY_DESCRIPTOR *Descriptor = reinterpret_cast<const EFI_MEMORY_DESCRIPTOR *>(Map + Offset);
+    if (Address >= Descriptor->PhysicalStart &&
+        Address - Descriptor->PhysicalStart < EFI_PAGES_TO_SIZE(Descriptor->NumberOfPages)) {
+      return Descriptor->Type < sizeof(kNames) / sizeof(kNames[0]) ? kNames[Descriptor->Type] : "other";
+    }
+  }
+  return "unmapped";
 }
 
 // Writes Size bytes to the file Name (ASCII) in the drive's root directory.
@@ -102,8 +153,9 @@ VOID DumpTable(DumpContext *Context, const VOID *Address) {
   CHAR8 Name[32];
   TableFileName(Table, Name, sizeof(Name));
   EFI_STATUS Status = WriteFile(Context, Name, Table, Table->Length);
-  Report(Context, "table %a address 0x%lx length %u status %r\n", Name, reinterpret_cast<UINTN>(Table),
-         Table->Length, Status);
+  Report(Context, "table %a address 0x%lx length %u status %r memory %a\n", Name,
+         reinterpret_cast<UINTN>(Table), Table->Length, Status,
+         MemoryTypeName(Context, reinterpret_cast<UINTN>(Table)));
   if (Context->TableCount < kMaxTables) Context->Tables[Context->TableCount++] = Table;
 }
 
@@ -167,7 +219,8 @@ VOID DumpRegion(DumpContext *Context, const CHAR8 *TableName, UINTN TableNameLen
     Status = WriteFile(Context, Name, reinterpret_cast<const VOID *>(static_cast<UINTN>(Address)),
                        static_cast<UINTN>(Length));
   }
-  Report(Context, "region %a address 0x%lx length 0x%lx status %r\n", Path, Address, Length, Status);
+  Report(Context, "region %a address 0x%lx length 0x%lx status %r memory %a\n", Path, Address, Length, Status,
+         MemoryTypeName(Context, Address));
 }
 
 // Lines of "<table> <region path>" from fw_cfg.
@@ -269,6 +322,7 @@ extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EF
     DebugPrint(DEBUG_ERROR, "%a: no report drive: %r\n", kName, Status);
   } else {
     Context.Report[0] = 0;
+    ReadMemoryMap(&Context);
     VOID *PathText = NULL;
     UINT32 PathSize = 0;
     UINT8 Path = 0;
@@ -286,6 +340,7 @@ extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EF
     Status = WriteFile(&Context, "report.txt", Context.Report, Context.ReportLength);
     Context.Root->Flush(Context.Root);
     Context.Root->Close(Context.Root);
+    if (Context.MemoryMap != NULL) gBS->FreePool(Context.MemoryMap);
     DebugPrint(DEBUG_INFO, "%a: report written: %r\n", kName, Status);
   }
   DebugPrint(DEBUG_INFO, "%a: powering off\n", kName);
