@@ -85,8 +85,16 @@ cp "$build"/fixtures/acpi/*.aml "$fixtures/" || die "compiled fixtures missing"
 # file, instead of the sample description's stored copy.
 sed "s/^table DSDT stored/table DSDT from-fv file=$dsdt_file/" "$root/tests/fixtures/acpi/platform.meta" \
   >"$fixtures/qemu.meta"
-"$tools/acpi-meta/acpi-meta" build "$fixtures/qemu.meta" --container "$work/product-data.bin" \
-  --info "$work/product-data-info.bin" >"$work/acpi-meta.log" 2>&1 || die "acpi-meta failed: $(cat "$work/acpi-meta.log")"
+# Boot 3's platform asks for the last three tables at ExitBootServices. A
+# deferred table waits only for the next phase, so the chain ZPNONNVS
+# (EndOfDxe), APIC (ReadyToBoot), MCFG (ExitBootServices) puts MCFG into the
+# driver's ExitBootServices notification.
+sed "s/^table SSDT:ZPNONNVS stored\$/& rank=exit-boot-services/" "$fixtures/qemu.meta" >"$fixtures/qemu-ebs.meta"
+printf 'table APIC stored rank=exit-boot-services\ntable MCFG stored rank=exit-boot-services\n' >>"$fixtures/qemu-ebs.meta"
+for variant in "" -ebs; do
+  "$tools/acpi-meta/acpi-meta" build "$fixtures/qemu$variant.meta" --container "$work/product-data$variant.bin" \
+    --info "$work/product-data-info.bin" >"$work/acpi-meta.log" 2>&1 || die "acpi-meta failed: $(cat "$work/acpi-meta.log")"
+done
 (cd "$fixtures" && cat facp.aml facs.aml dsdt.aml ssdt_nvs.aml ssdt_nonnvs.aml apic.aml mcfg.aml hpet.aml) \
   >"$work/acpi-tables.bin"
 cp "$fixtures/dsdt.aml" "$work/volume-dsdt.bin"
@@ -110,11 +118,12 @@ EOF
 cp "$ovmf_vars" "$work/vars.fd"
 
 # --- boots ------------------------------------------------------------------
-# boot N PATH [extra qemu args...]: one boot to the dump application on a fresh
-# FAT drive; its files land in $work/bootN, its serial log in bootN.serial.
+# boot N PATH PRODUCT-DATA [extra qemu args...]: one boot to the dump
+# application on a fresh FAT drive; its files land in $work/bootN, its serial
+# log in bootN.serial.
 boot() {
-  local n=$1 path=$2
-  shift 2
+  local n=$1 path=$2 product_data=$3
+  shift 3
   local drive=$work/boot$n.img dir=$work/boot$n
   rm -rf "$drive" "$dir"
   mkfs.fat -C -n ZEPHRIN "$drive" 16384 >/dev/null
@@ -129,7 +138,7 @@ boot() {
     -serial file:"$work/boot$n.raw" \
     -fw_cfg name=opt/zephrin/path,string="$path" \
     -fw_cfg name=opt/zephrin/acpi-tables,file="$work/acpi-tables.bin" \
-    -fw_cfg name=opt/zephrin/product-data,file="$work/product-data.bin" \
+    -fw_cfg name=opt/zephrin/product-data,file="$product_data" \
     -fw_cfg name=opt/zephrin/product-data-info,file="$work/product-data-info.bin" \
     -fw_cfg name=opt/zephrin/volume-dsdt,file="$work/volume-dsdt.bin" \
     -fw_cfg name=opt/zephrin/regions,file="$work/regions.txt" \
@@ -157,23 +166,24 @@ corrupt_cache_on_host() {
   "$varstore_tool" set "$work/vars.fd" AcpiDataCache $cache_guid 3 "$data" >>"$work/varstore.log" 2>&1
 }
 
-boot 1 custom
-boot 2 certified
+ebs_boot=(-fw_cfg name=opt/zephrin/exit-boot-services,string=1)
+boot 1 custom "$work/product-data.bin"
+boot 2 certified "$work/product-data.bin"
 if [ -x "$varstore_tool" ]; then
-  boot 3 certified
+  boot 3 certified "$work/product-data-ebs.bin" "${ebs_boot[@]}"
   corrupt_note="the host damaged AcpiDataCache in the variable file"
   corrupt_cache_on_host
   corrupt_status=$?
 else
   # No variable-file tool: the application damages the cache at the end of boot 3.
-  boot 3 certified -fw_cfg name=opt/zephrin/corrupt-cache,string=1
+  boot 3 certified "$work/product-data-ebs.bin" "${ebs_boot[@]}" -fw_cfg name=opt/zephrin/corrupt-cache,string=1
   corrupt_note="the application damaged AcpiDataCache at the end of boot 3"
   grep -q '^corrupt cache status Success$' "$work/boot3/report.txt"
   corrupt_status=$?
 fi
 echo "$corrupt_note" >"$work/corrupt.note"
 echo "$corrupt_status" >"$work/corrupt.status"
-boot 4 certified
+boot 4 certified "$work/product-data.bin"
 
 else
   for n in 1 2 3 4; do boot_seconds[$n]=$(cat "$work/boot$n.seconds" 2>/dev/null); done
@@ -287,6 +297,10 @@ for n in 2 3; do
       check "boot $n: $name (not stored) is not installed" test ! -e "$restored"
       continue
     fi
+    if [ $n -eq 3 ] && [ "$name" = table-MCFG.bin ]; then
+      check "boot $n: $name (rank exit-boot-services) is not installed before ExitBootServices" test ! -e "$restored"
+      continue
+    fi
     case $name in
       table-FACP.bin) check "boot $n: $name installed, equal to the captured one but for FACS/DSDT pointers" \
         equal_except "$captured" "$restored" 9 36 37 38 39 40 41 42 43 132 133 134 135 136 137 138 139 140 141 142 143 144 145 146 147 ;;
@@ -344,6 +358,26 @@ for n in 2 3; do
   done
 done
 
+# -- boot 3 also: a table installed from the ExitBootServices notification.
+# The application leaves boot services as an OS loader does and reports, on
+# COM1, every table of the XSDT with the type the map it handed to
+# ExitBootServices gives the table's address.
+ebs_line() { grep -E "^ebs table $1 " "$work/boot3.serial" | head -1; }
+hex_of() { od -An -v -tx1 "$1" | tr -d ' \n' | tr a-f A-F; }
+check "boot 3: the application's ExitBootServices succeeded" serial_has 3 "ebs exit status Success"
+check "boot 3: the driver installed MCFG inside ExitBootServices" \
+  bash -c "sed -n '/ZephrinQemuApp: leaving boot services/,\$p' '$work/boot3.serial' | grep -qF 'Delayed installation of MCFG table'"
+check "boot 3: MCFG installed inside ExitBootServices equals the captured one" \
+  test "$(ebs_line MCFG | sed 's/.* bytes //')" = "$(hex_of "$work/boot1/table-MCFG.bin")"
+# On OVMF the DXE core keeps a bin of pages per ACPI memory type and reports a
+# whole bin with its type, so a table allocated after the map was taken still
+# lies in memory the loader's map calls ACPIReclaim. A firmware without such
+# bins (or with the bin used up) would hand out conventional memory here.
+check "boot 3: MCFG lies in memory the loader's map calls ACPIReclaim" \
+  test "$(ebs_line MCFG | awk '{ for (i = 1; i < NF; i++) if ($i == "memory") print $(i + 1) }')" = ACPIReclaim
+check "boot 3: the XSDT after ExitBootServices lies in ACPIReclaim memory of the loader's map" \
+  grep -qE '^ebs xsdt address 0x[0-9A-F]+ memory ACPIReclaim$' "$work/boot3.serial"
+
 # -- boot 4: a damaged cache
 result $corrupt_status "boot 4: $corrupt_note"
 check "boot 4: the driver chose the certified path" serial_has 4 "ZephrinAcpiDxe:ZephrinAcpiDxeEntryPoint() - Doing Certified Work"
@@ -369,6 +403,10 @@ if [ $summary -eq 1 ]; then
         printf '    \\%-14s %s -> %s %s\n' "$region" "$(report_field 1 region "\\$region" address)" \
           "$(report_field $n region "\\$region" address)" "$(report_field $n region "\\$region" memory)"
       done
+      if [ $n -eq 3 ]; then
+        echo "  after the application's ExitBootServices (map the loader holds):"
+        grep -E '^ebs (table|xsdt)' "$work/boot3.serial" | awk '{ printf "    %s %s %s\n", $2 == "xsdt" ? "XSDT" : $3, $(2 + ($2 == "xsdt" ? 2 : 3)), $(($2 == "xsdt") ? 6 : 9) }'
+      fi
     else
       echo "  $corrupt_note; $(grep -F '[DoCertifiedWork]' "$work/boot4.serial" | head -1)"
     fi

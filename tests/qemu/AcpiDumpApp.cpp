@@ -14,6 +14,7 @@
 #include "acpi_dxe/core/VarStatePolicy.h"
 #include "tests/qemu/FwCfg.h"
 #include "tests/qemu/RegionResolver.h"
+#include "tests/qemu/Serial.h"
 #include "tests/qemu/TestPlatform.h"
 #include "uefi/Acpi.h"
 #include "uefi/Protocol/LoadedImage.h"
@@ -307,6 +308,78 @@ VOID CorruptCache(DumpContext *Context) {
   Report(Context, "corrupt cache status %r\n", Status);
 }
 
+bool FwCfgHasItem(const CHAR8 *Name) {
+  VOID *Item = NULL;
+  UINT32 Size = 0;
+  if (EFI_ERROR(FwCfgReadFile(gBS, Name, &Item, &Size))) return false;
+  gBS->FreePool(Item);
+  return true;
+}
+
+// After ExitBootServices only the serial port is left to report on.
+VOID SerialLine(const CHAR8 *Format, ...) {
+  CHAR8 Line[256];
+  VA_LIST Marker;
+  VA_START(Marker, Format);
+  UINTN Length = AsciiVSPrintMarker(Line, sizeof(Line), PRINT_FLAGS_ASCII, Format, Marker);
+  VA_END(Marker);
+  SerialWrite(Line, Length);
+}
+
+// Type of the descriptor of Map (the map handed to ExitBootServices) that holds Address.
+const CHAR8 *HeldMapType(const EFI_MEMORY_DESCRIPTOR *Map, UINTN MapSize, UINTN DescriptorSize,
+                         UINT64 Address) {
+  DumpContext View = {};
+  View.MemoryMap = const_cast<EFI_MEMORY_DESCRIPTOR *>(Map);
+  View.MemoryMapSize = MapSize;
+  View.DescriptorSize = DescriptorSize;
+  return MemoryTypeName(&View, Address);
+}
+
+// Leaves boot services as an OS loader does: the final memory map, then
+// ExitBootServices with its key. Tables the driver installs from its
+// ExitBootServices notification are installed after the firmware checked that
+// key, so the map the loader holds cannot describe their pages. The XSDT is
+// walked again afterwards and each table is reported on COM1 with the type the
+// held map gives its address, and its bytes.
+VOID ExitBootServicesAndReport(EFI_HANDLE ImageHandle, UINT64 RsdpAddress) {
+  UINTN MapSize = 0;
+  UINTN Key = 0;
+  UINTN DescriptorSize = 0;
+  UINT32 Version = 0;
+  EFI_MEMORY_DESCRIPTOR *Map = NULL;
+  gBS->GetMemoryMap(&MapSize, NULL, &Key, &DescriptorSize, &Version);
+  UINTN Capacity = MapSize + 16 * DescriptorSize;
+  if (EFI_ERROR(gBS->AllocatePool(EfiLoaderData, Capacity, reinterpret_cast<VOID **>(&Map)))) return;
+  EFI_STATUS Status = EFI_NOT_READY;
+  for (int Attempt = 0; Attempt < 2 && EFI_ERROR(Status); Attempt++) {
+    MapSize = Capacity;
+    Status = gBS->GetMemoryMap(&MapSize, Map, &Key, &DescriptorSize, &Version);
+    if (!EFI_ERROR(Status)) Status = gBS->ExitBootServices(ImageHandle, Key);
+  }
+  // No boot services from here on.
+  SerialLine("ebs exit status %r\n", Status);
+  if (EFI_ERROR(Status) || RsdpAddress == 0) return;
+  const auto *Rsdp =
+      reinterpret_cast<const EFI_ACPI_ROOT_SYSTEM_DESCRIPTION_POINTER *>(static_cast<UINTN>(RsdpAddress));
+  const UINT8 *Xsdt = reinterpret_cast<const UINT8 *>(static_cast<UINTN>(Rsdp->XsdtAddress));
+  UINT32 XsdtLength = reinterpret_cast<const EFI_ACPI_DESCRIPTION_HEADER *>(Xsdt)->Length;
+  SerialLine("ebs xsdt address 0x%lx memory %a\n", Rsdp->XsdtAddress,
+             HeldMapType(Map, MapSize, DescriptorSize, Rsdp->XsdtAddress));
+  for (UINT32 Offset = EFI_ACPI_XSDT_ENTRY_OFFSET;
+       XsdtLength >= EFI_ACPI_XSDT_ENTRY_SIZE && Offset <= XsdtLength - EFI_ACPI_XSDT_ENTRY_SIZE;
+       Offset += EFI_ACPI_XSDT_ENTRY_SIZE) {
+    UINT64 Entry = 0;
+    CopyMem(&Entry, Xsdt + Offset, sizeof(Entry));
+    const UINT8 *Table = reinterpret_cast<const UINT8 *>(static_cast<UINTN>(Entry));
+    UINT32 Length = reinterpret_cast<const EFI_ACPI_DESCRIPTION_HEADER *>(Table)->Length;
+    SerialLine("ebs table %c%c%c%c address 0x%lx length %u memory %a bytes ", Table[0], Table[1], Table[2],
+               Table[3], Entry, Length, HeldMapType(Map, MapSize, DescriptorSize, Entry));
+    for (UINT32 Index = 0; Index < Length && Index < 256; Index++) SerialLine("%02x", Table[Index]);
+    SerialLine("\n");
+  }
+}
+
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -343,7 +416,18 @@ extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EF
     if (Context.MemoryMap != NULL) gBS->FreePool(Context.MemoryMap);
     DebugPrint(DEBUG_INFO, "%a: report written: %r\n", kName, Status);
   }
-  DebugPrint(DEBUG_INFO, "%a: powering off\n", kName);
+  if (FwCfgHasItem(TEST_PLATFORM_FW_CFG_EXIT_BOOT_SERVICES)) {
+    UINT64 Rsdp = 0;
+    for (UINTN Index = 0; Index < gST->NumberOfTableEntries; Index++) {
+      if (CompareGuid(&gST->ConfigurationTable[Index].VendorGuid, &gEfiAcpi20TableGuid)) {
+        Rsdp = reinterpret_cast<UINTN>(gST->ConfigurationTable[Index].VendorTable);
+      }
+    }
+    DebugPrint(DEBUG_INFO, "%a: leaving boot services\n", kName);
+    ExitBootServicesAndReport(ImageHandle, Rsdp);
+  } else {
+    DebugPrint(DEBUG_INFO, "%a: powering off\n", kName);
+  }
   gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, NULL);
   for (volatile bool Spin = true; Spin;) {
   }
