@@ -365,6 +365,11 @@ done
 ebs_line() { grep -E "^ebs table $1 " "$work/boot3.serial" | head -1; }
 hex_of() { od -An -v -tx1 "$1" | tr -d ' \n' | tr a-f A-F; }
 check "boot 3: the application's ExitBootServices succeeded" serial_has 3 "ebs exit status Success"
+# UEFI 2.70 firmware: the before-ExitBootServices group (UEFI 2.8) is never
+# signalled; the application's member of it allocates, and would make the
+# first ExitBootServices call fail if it ran before the map key check.
+check "boot 3: OVMF (UEFI 2.70) does not signal the before-ExitBootServices group" \
+  grep -qE '^ebs attempts 1 first Success before-exit notifications 0$' "$work/boot3.serial"
 check "boot 3: the driver installed MCFG inside ExitBootServices" \
   bash -c "sed -n '/ZephrinQemuApp: leaving boot services/,\$p' '$work/boot3.serial' | grep -qF 'Delayed installation of MCFG table'"
 check "boot 3: MCFG installed inside ExitBootServices equals the captured one" \
@@ -394,6 +399,7 @@ if [ $summary -eq 1 ]; then
     tables=$(awk '$1 == "table" { sub(/^table-/, "", $2); sub(/\.bin$/, "", $2); printf "%s ", $2 }' "$work/boot$n/report.txt")
     echo "  tables in the XSDT: ${tables:-none}"
     if [ $n -eq 1 ]; then
+      echo "  variable store: $(grep '^variables ' "$work/boot1/report.txt")"
       echo "  AcpiDataCache: $(grep '^cache ' "$work/boot1/report.txt")"
       echo "  AcpiCacheLockIndicator: $(grep '^lock ' "$work/boot1/report.txt")"
       echo "  overwrite of AcpiDataCache: $(awk '$1 == "overwrite" { $1 = $2 = ""; print }' "$work/boot1/report.txt")"

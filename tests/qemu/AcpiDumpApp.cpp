@@ -192,6 +192,18 @@ VOID DumpTables(DumpContext *Context) {
   }
 }
 
+// The limits the firmware's variable store sets for a non-volatile variable
+// such as AcpiDataCache.
+VOID ReportVariableStore(DumpContext *Context) {
+  UINT64 Storage = 0;
+  UINT64 Remaining = 0;
+  UINT64 Largest = 0;
+  EFI_STATUS Status = gRT->QueryVariableInfo(EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS,
+                                             &Storage, &Remaining, &Largest);
+  Report(Context, "variables storage 0x%lx remaining 0x%lx largest 0x%lx status %r\n", Storage, Remaining,
+         Largest, Status);
+}
+
 // The table a region line names: "DSDT" or "SSDT:<OemTableId>".
 const UINT8 *FindTable(DumpContext *Context, const CHAR8 *Name, UINTN NameLength) {
   for (UINTN Index = 0; Index < Context->TableCount; Index++) {
@@ -316,6 +328,20 @@ bool FwCfgHasItem(const CHAR8 *Name) {
   return true;
 }
 
+// UEFI 2.8: signalled by ExitBootServices before it tears down boot services.
+constexpr EFI_GUID kBeforeExitBootServicesGroupGuid = {
+    0x8BE0E274, 0x3970, 0x4B44, {0x80, 0xC5, 0x1A, 0xB9, 0x50, 0x2F, 0x3B, 0xFC}};
+UINTN mBeforeExitAllocations;
+
+// Allocates once, the first time the group is signalled: whether that makes
+// the first ExitBootServices call fail shows whether the firmware checks the
+// map key before or after this group's notifications.
+VOID EFIAPI AllocateBeforeExit(EFI_EVENT, VOID *) {
+  if (mBeforeExitAllocations++ != 0) return;
+  VOID *Buffer = NULL;
+  gBS->AllocatePool(EfiBootServicesData, 0x3000, &Buffer);
+}
+
 // After ExitBootServices only the serial port is left to report on.
 VOID SerialLine(const CHAR8 *Format, ...) {
   CHAR8 Line[256];
@@ -351,14 +377,22 @@ VOID ExitBootServicesAndReport(EFI_HANDLE ImageHandle, UINT64 RsdpAddress) {
   gBS->GetMemoryMap(&MapSize, NULL, &Key, &DescriptorSize, &Version);
   UINTN Capacity = MapSize + 16 * DescriptorSize;
   if (EFI_ERROR(gBS->AllocatePool(EfiLoaderData, Capacity, reinterpret_cast<VOID **>(&Map)))) return;
+  EFI_EVENT BeforeExit = NULL;
+  gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, AllocateBeforeExit, NULL,
+                     &kBeforeExitBootServicesGroupGuid, &BeforeExit);
   EFI_STATUS Status = EFI_NOT_READY;
-  for (int Attempt = 0; Attempt < 2 && EFI_ERROR(Status); Attempt++) {
+  EFI_STATUS FirstStatus = EFI_NOT_READY;
+  UINT32 Attempts = 0;
+  while (Attempts < 3 && EFI_ERROR(Status)) {
     MapSize = Capacity;
     Status = gBS->GetMemoryMap(&MapSize, Map, &Key, &DescriptorSize, &Version);
     if (!EFI_ERROR(Status)) Status = gBS->ExitBootServices(ImageHandle, Key);
+    if (Attempts++ == 0) FirstStatus = Status;
   }
   // No boot services from here on.
   SerialLine("ebs exit status %r\n", Status);
+  SerialLine("ebs attempts %u first %r before-exit notifications %u\n", Attempts, FirstStatus,
+             static_cast<UINT32>(mBeforeExitAllocations));
   if (EFI_ERROR(Status) || RsdpAddress == 0) return;
   const auto *Rsdp =
       reinterpret_cast<const EFI_ACPI_ROOT_SYSTEM_DESCRIPTION_POINTER *>(static_cast<UINTN>(RsdpAddress));
@@ -405,6 +439,7 @@ extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EF
     }
     Report(&Context, "path %a\n",
            Path == BOOT_PATH_CUSTOM ? "custom" : (Path == BOOT_PATH_CERTIFIED ? "certified" : "unknown"));
+    ReportVariableStore(&Context);
     DumpTables(&Context);
     DumpRegions(&Context);
     if (Path == BOOT_PATH_CUSTOM) DumpCacheVariables(&Context);
