@@ -69,7 +69,7 @@ if [ $checks_only -eq 0 ]; then
 # --- build ------------------------------------------------------------------
 [ -f "$build/build.ninja" ] || bash "$root/scripts/build.sh" "$build" >"$work/build.log" 2>&1 \
   || { tail -30 "$work/build.log"; die "build failed"; }
-targets=(firmware fv-inject acpi-meta acpi-cache-inspect zephrin_acpi_fixtures)
+targets=(firmware fv-inject acpi-meta acpi-cache-inspect efi-varstore zephrin_acpi_fixtures)
 cmake --build "$build" --target "${targets[@]}" >"$work/build.log" 2>&1 \
   || { tail -30 "$work/build.log"; die "build of ${targets[*]} failed"; }
 for tool in qemu-system-x86_64 iasl acpiexec mkfs.fat mcopy; do
@@ -161,13 +161,14 @@ corrupt_status=1
 # bytes than the variable holds: the driver must refuse the whole cache.
 corrupt_cache_on_host() {
   local data=$work/cache-before-boot4.bin
-  "$varstore_tool" get "$work/vars.fd" AcpiDataCache $cache_guid >"$data" 2>"$work/varstore.log" || return 1
+  "$varstore_tool" get "$work/vars.fd" AcpiDataCache $cache_guid "$data" >"$work/varstore.log" 2>&1 || return 1
   printf '\xf0\xff\xff\xff' | dd of="$data" bs=1 count=4 conv=notrunc status=none
-  "$varstore_tool" set "$work/vars.fd" AcpiDataCache $cache_guid 3 "$data" >>"$work/varstore.log" 2>&1
+  "$varstore_tool" set "$work/vars.fd" AcpiDataCache $cache_guid 0x3 "$data" >>"$work/varstore.log" 2>&1
 }
 
 ebs_boot=(-fw_cfg name=opt/zephrin/exit-boot-services,string=1)
 boot 1 custom "$work/product-data.bin"
+cp "$work/vars.fd" "$work/vars-after-boot1.fd"
 boot 2 certified "$work/product-data.bin"
 if [ -x "$varstore_tool" ]; then
   boot 3 certified "$work/product-data-ebs.bin" "${ebs_boot[@]}"
@@ -278,9 +279,11 @@ check "boot 1: acpi-cache-inspect accepts the stored cache" "$tools/acpi-cache-i
 check "boot 1: AcpiCacheLockIndicator is 1 (BS+RT, volatile)" report_has 1 "lock attributes 0x6 size 1 value 1 status Success"
 check "boot 1: overwriting AcpiDataCache got EFI_WRITE_PROTECTED" report_has 1 "overwrite status Write Protected"
 if [ -x "$varstore_tool" ]; then
-  "$varstore_tool" get "$work/vars.fd" AcpiDataCache $cache_guid >"$work/cache-in-store.bin" 2>/dev/null
-  check "boot 1: the variable file holds the cache the firmware returned" \
-    cmp -s "$work/cache-in-store.bin" <(tail -c +5 "$work/boot1/cache.bin")
+  # The store file as boot 1 left it (boot 2 and 3 do not write the cache).
+  "$varstore_tool" get "$work/vars-after-boot1.fd" AcpiDataCache $cache_guid "$work/cache-in-store.bin" \
+    >"$work/cache-in-store.attributes" 2>&1
+  check "boot 1: the variable file holds AcpiDataCache, NV+BS, as the firmware returned it" \
+    bash -c "grep -qx 0x00000003 '$work/cache-in-store.attributes' && cmp -s '$work/cache-in-store.bin' <(tail -c +5 '$work/boot1/cache.bin')"
 fi
 
 # -- boots 2 and 3: restore
