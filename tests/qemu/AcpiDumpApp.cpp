@@ -296,30 +296,6 @@ VOID DumpCacheVariables(DumpContext *Context) {
   if (Cache != NULL) gBS->FreePool(Cache);
 }
 
-// Damages the stored cache the way a torn or foreign write would: the
-// compressed-size field of its header claims far more bytes than the variable
-// holds, so the driver must refuse the whole cache on the next boot. Asked for
-// by the host (fw_cfg item) when it cannot edit the variable file itself.
-VOID CorruptCache(DumpContext *Context) {
-  VOID *Flag = NULL;
-  UINT32 FlagSize = 0;
-  if (EFI_ERROR(FwCfgReadFile(gBS, TEST_PLATFORM_FW_CFG_CORRUPT_CACHE, &Flag, &FlagSize))) return;
-  gBS->FreePool(Flag);
-  CHAR16 CacheName[] = u"AcpiDataCache";
-  EFI_GUID CacheGuid = gAcpiDataCacheVariableGuid;
-  UINT8 Cache[0x1000];
-  UINTN Size = sizeof(Cache);
-  UINT32 Attributes = 0;
-  EFI_STATUS Status = gRT->GetVariable(CacheName, &CacheGuid, &Attributes, &Size, Cache);
-  if (!EFI_ERROR(Status) && Size < 8) Status = EFI_BAD_BUFFER_SIZE;
-  if (!EFI_ERROR(Status)) {
-    const UINT32 Claimed = 0xFFFFFFF0;
-    CopyMem(Cache, &Claimed, sizeof(Claimed));
-    Status = gRT->SetVariable(CacheName, &CacheGuid, Attributes, Size, Cache);
-  }
-  Report(Context, "corrupt cache status %r\n", Status);
-}
-
 bool FwCfgHasItem(const CHAR8 *Name) {
   VOID *Item = NULL;
   UINT32 Size = 0;
@@ -443,7 +419,6 @@ extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EF
     DumpTables(&Context);
     DumpRegions(&Context);
     if (Path == BOOT_PATH_CUSTOM) DumpCacheVariables(&Context);
-    if (Path == BOOT_PATH_CERTIFIED) CorruptCache(&Context);
     Report(&Context, "end\n");
     Status = WriteFile(&Context, "report.txt", Context.Report, Context.ReportLength);
     Context.Root->Flush(Context.Root);

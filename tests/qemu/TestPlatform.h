@@ -12,7 +12,6 @@
 #define TEST_PLATFORM_FW_CFG_PRODUCT_DATA "opt/zephrin/product-data"            // product-data container
 #define TEST_PLATFORM_FW_CFG_PRODUCT_DATA_INFO "opt/zephrin/product-data-info"  // Info HOB data
 #define TEST_PLATFORM_FW_CFG_VOLUME_DSDT "opt/zephrin/volume-dsdt"              // DSDT of the platform volume
-#define TEST_PLATFORM_FW_CFG_CORRUPT_CACHE "opt/zephrin/corrupt-cache"          // present: damage the cache
 #define TEST_PLATFORM_FW_CFG_EXIT_BOOT_SERVICES "opt/zephrin/exit-boot-services"  // present: end with EBS
 #define TEST_PLATFORM_FW_CFG_REGIONS "opt/zephrin/regions"  // "<table> <region path>" lines
 
