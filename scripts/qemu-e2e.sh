@@ -69,7 +69,7 @@ if [ $checks_only -eq 0 ]; then
 # --- build ------------------------------------------------------------------
 [ -f "$build/build.ninja" ] || bash "$root/scripts/build.sh" "$build" >"$work/build.log" 2>&1 \
   || { tail -30 "$work/build.log"; die "build failed"; }
-targets=(firmware fv-inject acpi-meta acpi-cache-inspect efi-varstore zephrin_acpi_fixtures)
+targets=(firmware fv-inject acpi-meta acpi-cache-inspect efi-varstore zephrin-demo zephrin_acpi_fixtures)
 cmake --build "$build" --target "${targets[@]}" >"$work/build.log" 2>&1 \
   || { tail -30 "$work/build.log"; die "build of ${targets[*]} failed"; }
 for tool in qemu-system-x86_64 iasl acpiexec mkfs.fat mcopy; do
@@ -133,7 +133,7 @@ boot() {
   timeout "$boot_timeout" qemu-system-x86_64 -machine q35,acpi=off -accel tcg -m 2560 -nodefaults \
     -display none -no-reboot \
     -drive if=pflash,format=raw,readonly=on,file="$work/code.fd" \
-    -drive if=pflash,format=raw,file="$work/vars.fd" \
+    -drive if=pflash,format=raw,file="$vars_file" \
     -drive format=raw,file="$drive" \
     -serial file:"$work/boot$n.raw" \
     -fw_cfg name=opt/zephrin/path,string="$path" \
@@ -167,6 +167,7 @@ corrupt_cache_on_host() {
 }
 
 ebs_boot=(-fw_cfg name=opt/zephrin/exit-boot-services,string=1)
+vars_file=$work/vars.fd
 boot 1 custom "$work/product-data.bin"
 cp "$work/vars.fd" "$work/vars-after-boot1.fd"
 boot 2 certified "$work/product-data.bin"
@@ -178,8 +179,18 @@ echo "$corrupt_note" >"$work/corrupt.note"
 echo "$corrupt_status" >"$work/corrupt.status"
 boot 4 certified "$work/product-data.bin"
 
+# Boot 5: a store the simulator wrote. A simulated custom-path boot of the same
+# driver image, with the same meta data, writes AcpiDataCache into a fresh copy
+# of OVMF's variable file; OVMF then boots on that file.
+cp "$ovmf_vars" "$work/vars-sim.fd"
+"$tools/zephrin-demo/zephrin-demo" --store "$work/vars-sim.fd" --boots 1 --log "$work/sim-boot.log" \
+  --description "$fixtures/qemu.meta" >"$work/sim-boot.out" 2>&1
+echo $? >"$work/sim-boot.status"
+vars_file=$work/vars-sim.fd
+boot 5 certified "$work/product-data.bin"
+
 else
-  for n in 1 2 3 4; do boot_seconds[$n]=$(cat "$work/boot$n.seconds" 2>/dev/null); done
+  for n in 1 2 3 4 5; do boot_seconds[$n]=$(cat "$work/boot$n.seconds" 2>/dev/null); done
   corrupt_note=$(cat "$work/corrupt.note")
   corrupt_status=$(cat "$work/corrupt.status")
 fi
@@ -384,9 +395,38 @@ check "boot 4: the failure is notified (code 8)" serial_has 4 "failure notificat
 check "boot 4: no table is installed from the damaged cache" report_has 4 "rsdp none"
 check "boot 4: the firmware still boots to the application" report_has 4 "end"
 
+# -- boot 5: the simulator's store on OVMF
+"$varstore_tool" get "$work/vars-sim.fd" AcpiDataCache $cache_guid "$work/sim-cache.bin" >"$work/sim-cache.attributes" 2>&1
+check "boot 5: a simulated custom-path boot wrote AcpiDataCache (NV+BS) into a copy of OVMF's variable file" \
+  bash -c "[ \"\$(cat '$work/sim-boot.status')\" = 0 ] && grep -qx 0x00000003 '$work/sim-cache.attributes'"
+check "boot 5: OVMF boots on that store and the driver chose the certified path" \
+  serial_has 5 "ZephrinAcpiDxe:ZephrinAcpiDxeEntryPoint() - Doing Certified Work"
+check "boot 5: no failure notification" serial_lacks 5 "failure notification"
+check "boot 5: the application ran and wrote its report" report_has 5 "end"
+for name in $(table_names 2); do
+  case $name in
+    table-DSDT.bin) check "boot 5: $name restored from the simulator's capture, equal to boot 2's but for $patched_dsdt" \
+      aml_equal_except "$work/boot2/$name" "$work/boot5/$name" $patched_dsdt ;;
+    table-SSDT-ZPNVSTBL.bin) check "boot 5: $name restored from the simulator's capture, equal to boot 2's but for $patched_nvstbl" \
+      aml_equal_except "$work/boot2/$name" "$work/boot5/$name" $patched_nvstbl ;;
+    table-FACP.bin) check "boot 5: $name restored from the simulator's capture, equal to boot 2's but for FACS/DSDT pointers" \
+      equal_except "$work/boot2/$name" "$work/boot5/$name" 9 36 37 38 39 40 41 42 43 132 133 134 135 136 137 138 139 140 141 142 143 144 145 146 147 ;;
+    *) check "boot 5: $name restored from the simulator's capture, equal to boot 2's" \
+      equal_except "$work/boot2/$name" "$work/boot5/$name" 9 ;;
+  esac
+done
+check "boot 5: table-HPET.bin (not stored) is not installed" test ! -e "$work/boot5/table-HPET.bin"
+for region in $relocated_regions; do
+  check "boot 5: \\$region moved below 4 GiB" \
+    moved_below_4g "$(report_field 1 region "\\$region" address)" "$(report_field 5 region "\\$region" address)"
+done
+cnvs5=$(report_field 5 region '\CNVS' address)
+check "boot 5: \\GNVS, from the simulator's capture, points at the moved \\CNVS ($cnvs5)" \
+  bash -c "test \"\$(od -An -tx4 -j16 -N4 '$work/boot5/region-GNVS.bin' | tr -d ' ')\" = \"\$(printf %08x $cnvs5)\""
+
 total=$((SECONDS - start))
 if [ $summary -eq 1 ]; then
-  for n in 1 2 3 4; do
+  for n in 1 2 3 4 5; do
     path=$(awk '$1 == "path" { print $2 }' "$work/boot$n/report.txt")
     echo "Boot $n (${path:-unknown} path): ${boot_seconds[$n]} s, $( [ -s "$work/boot$n/report.txt" ] && echo "application reached" || echo "application NOT reached")"
     tables=$(awk '$1 == "table" { sub(/^table-/, "", $2); sub(/\.bin$/, "", $2); printf "%s ", $2 }' "$work/boot$n/report.txt")
@@ -406,11 +446,13 @@ if [ $summary -eq 1 ]; then
         echo "  after the application's ExitBootServices (map the loader holds):"
         grep -E '^ebs (table|xsdt)' "$work/boot3.serial" | awk '{ printf "    %s %s %s\n", $2 == "xsdt" ? "XSDT" : $3, $(2 + ($2 == "xsdt" ? 2 : 3)), $(($2 == "xsdt") ? 6 : 9) }'
       fi
-    else
+    elif [ $n -eq 4 ]; then
       echo "  $corrupt_note; $(grep -F '[DoCertifiedWork]' "$work/boot4.serial" | head -1)"
+    else
+      echo "  on the variable file a simulated custom-path boot wrote (AcpiDataCache $(stat -c %s "$work/sim-cache.bin" 2>/dev/null) bytes)"
     fi
   done
 fi
-echo "boot times: 1: ${boot_seconds[1]} s, 2: ${boot_seconds[2]} s, 3: ${boot_seconds[3]} s, 4: ${boot_seconds[4]} s; whole run ${total} s"
+echo "boot times: 1: ${boot_seconds[1]} s, 2: ${boot_seconds[2]} s, 3: ${boot_seconds[3]} s, 4: ${boot_seconds[4]} s, 5: ${boot_seconds[5]} s; whole run ${total} s"
 echo "qemu e2e: $passed passed, $failed failed"
 [ $failed -eq 0 ]
