@@ -286,6 +286,8 @@ check "boot 1: overwriting AcpiDataCache got EFI_WRITE_PROTECTED" report_has 1 "
   >"$work/cache-in-store.attributes" 2>&1
 check "boot 1: the variable file holds AcpiDataCache, NV+BS, as the firmware returned it" \
   bash -c "grep -qx 0x00000003 '$work/cache-in-store.attributes' && cmp -s '$work/cache-in-store.bin' <(tail -c +5 '$work/boot1/cache.bin')"
+check "boot 1: the driver's read path on the simulator loads the cache taken from OVMF's variable file" \
+  "$tools/acpi-cache-inspect/acpi-cache-inspect" --raw "$work/cache-in-store.bin"
 
 # -- boots 2 and 3: restore
 for n in 2 3; do
