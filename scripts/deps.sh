@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(cmake ninja-build clang lld libclang-rt-14-dev llvm
           libgtest-dev libgmock-dev libbenchmark-dev
           acpica-tools uefitool-cli python3 ccache
-          pkg-config liblzma-dev ovmf qemu-system-x86 libunicorn-dev)
+          pkg-config liblzma-dev ovmf qemu-system-x86 libunicorn-dev dosfstools mtools)
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

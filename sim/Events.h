@@ -19,6 +19,8 @@ class Platform;
 inline constexpr EFI_GUID kVirtualAddressChangeGroupGuid = {
     0x13FA7698, 0xC831, 0x49C7, {0x87, 0xEA, 0x8F, 0x43, 0xFC, 0xC2, 0x51, 0x96}};
 
+// First system table revision whose ExitBootServices signals the group below.
+inline constexpr UINT32 kBeforeExitBootServicesRevision = (2u << 16) | 80u;
 inline constexpr EFI_GUID kBeforeExitBootServicesGroupGuid = {
     0x8BE0E274, 0x3970, 0x4B44, {0x80, 0xC5, 0x1A, 0xB9, 0x50, 0x2F, 0x3B, 0xFC}};
 

@@ -38,13 +38,6 @@ UINT8 Sum8(const UINT8 *Bytes, size_t Size) {
   return Sum;
 }
 
-UINT16 Sum16(const UINT8 *Bytes, size_t Size) {
-  UINT16 Sum = 0;
-  for (size_t Index = 0; Index + 1 < Size; Index += 2)
-    Sum = static_cast<UINT16>(Sum + (Bytes[Index] | (Bytes[Index + 1] << 8)));
-  return Sum;
-}
-
 // A file whose body is given as bytes (the pad file that carries the extended header).
 std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
                                      const std::vector<UINT8> &Body, bool ErasePolarityOne) {
@@ -64,6 +57,13 @@ std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
 }
 
 }  // namespace
+
+UINT16 Sum16(const UINT8 *Bytes, size_t Size) {
+  UINT16 Sum = 0;
+  for (size_t Index = 0; Index + 1 < Size; Index += 2)
+    Sum = static_cast<UINT16>(Sum + (Bytes[Index] | (Bytes[Index + 1] << 8)));
+  return Sum;
+}
 
 std::vector<UINT8> BuildFfsSection(const FvSection &Section) {
   std::vector<UINT8> Bytes(sizeof(EFI_COMMON_SECTION_HEADER) + Section.Data.size());

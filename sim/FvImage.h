@@ -20,6 +20,9 @@ namespace sim {
 
 class Platform;
 
+// Sum of the little-endian 16-bit words of Bytes; a volume header sums to 0.
+UINT16 Sum16(const UINT8 *Bytes, size_t Size);
+
 // One section as bytes: its header and body.
 std::vector<UINT8> BuildFfsSection(const FvSection &Section);
 // One FFS file as bytes (header with checksums and state for the given polarity).

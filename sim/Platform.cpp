@@ -216,9 +216,13 @@ void Platform::SignalReadyToBoot() {
   mEvents.SignalGroup(gEfiEventReadyToBootGuid);
 }
 
-// UEFI 2.8+: the before-ExitBootServices group is signalled first.
+// The before-ExitBootServices group came with UEFI 2.8: a firmware that
+// reports an older revision (OVMF of this generation reports 2.70) never
+// signals it, so a driver cannot count on it there.
 void Platform::SignalExitBootServices() {
-  mEvents.SignalGroup(kBeforeExitBootServicesGroupGuid);
+  if (mOptions.SystemTableRevision >= kBeforeExitBootServicesRevision) {
+    mEvents.SignalGroup(kBeforeExitBootServicesGroupGuid);
+  }
   mInExitBootServices = true;
   mEvents.SignalGroup(gEfiEventExitBootServicesGuid);
   mInExitBootServices = false;

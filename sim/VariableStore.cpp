@@ -20,7 +20,6 @@ constexpr UINT32 kSupportedBits = EFI_VARIABLE_NON_VOLATILE | kAccessBits | EFI_
 constexpr UINT32 kUnsupportedBits = EFI_VARIABLE_HARDWARE_ERROR_RECORD |
                                     EFI_VARIABLE_AUTHENTICATED_WRITE_ACCESS |
                                     EFI_VARIABLE_TIME_BASED_AUTHENTICATED_WRITE_ACCESS | 0x80;
-constexpr char kStoreMagic[8] = {'Z', 'S', 'I', 'M', 'V', 'A', 'R', '1'};
 constexpr UINTN kMaxNameChars = 0x10000;
 
 VariableStore &Store() {
@@ -54,15 +53,11 @@ UINTN RecordSize(const std::u16string &Name, UINTN DataSize) {
   return kVariableHeaderSize + (Name.size() + 1) * sizeof(CHAR16) + DataSize;
 }
 
-void PutU32(std::string &Out, UINT32 Value) {
-  Out.append(reinterpret_cast<const char *>(&Value), 4);
-}
-
-bool TakeBytes(const std::string &In, size_t *Pos, VOID *Out, size_t Size) {
-  if (Size > In.size() - *Pos) return false;
-  std::memcpy(Out, In.data() + *Pos, Size);
-  *Pos += Size;
-  return true;
+bool ReadFileBytes(const std::string &Path, std::vector<UINT8> *Out) {
+  std::ifstream File(Path, std::ios::binary);
+  if (!File) return false;
+  Out->assign(std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>());
+  return !File.bad();
 }
 
 }  // namespace
@@ -85,64 +80,50 @@ bool BoundedName(const CHAR16 *Name, std::u16string *Out) {
   return false;
 }
 
-// File layout: magic, then per variable UINT32 attributes, the GUID, UINT32
-// name bytes (no terminator), UINT32 data bytes, the name, the data.
+// The store file is a variable store image (sim/VarStoreImage.h) laid out like
+// OVMF's variable file, so a store a simulated boot wrote can be QEMU's
+// variable flash, and OVMF's file can carry variables into a simulated boot.
 bool ReadVariableStoreFile(const std::string &Path, std::vector<StoredVariable> *Variables,
                            std::string *Error) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) {
+  std::vector<UINT8> Image;
+  if (!ReadFileBytes(Path, &Image)) {
     *Error = "cannot open " + Path;
     return false;
   }
-  std::string In((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
-  size_t Pos = 0;
-  char Magic[8];
-  if (!TakeBytes(In, &Pos, Magic, sizeof(Magic)) || std::memcmp(Magic, kStoreMagic, sizeof(Magic)) != 0) {
-    *Error = Path + " is not a variable store file";
+  VarStoreContents Contents;
+  std::string Why;
+  if (!ReadVarStore(Image.data(), Image.size(), &Contents, &Why)) {
+    *Error = Path + ": " + Why;
     return false;
   }
   Variables->clear();
-  while (Pos < In.size()) {
-    StoredVariable Variable{};
-    UINT32 NameBytes = 0;
-    UINT32 DataBytes = 0;
-    bool Ok = TakeBytes(In, &Pos, &Variable.Attributes, 4) && TakeBytes(In, &Pos, &Variable.Guid, 16) &&
-              TakeBytes(In, &Pos, &NameBytes, 4) && TakeBytes(In, &Pos, &DataBytes, 4) &&
-              NameBytes % 2 == 0 && NameBytes <= In.size() - Pos;
-    if (Ok) {
-      Variable.Name.resize(NameBytes / 2);
-      Ok = TakeBytes(In, &Pos, Variable.Name.data(), NameBytes) && DataBytes <= In.size() - Pos;
-    }
-    if (Ok) {
-      Variable.Data.resize(DataBytes);
-      Ok = TakeBytes(In, &Pos, Variable.Data.data(), DataBytes);
-    }
-    if (!Ok) {
-      *Error = Path + " is truncated at byte " + std::to_string(Pos);
-      return false;
-    }
-    Variables->push_back(std::move(Variable));
-  }
+  for (const VarCopy *Copy : Contents.CurrentCopies()) Variables->push_back(Copy->Variable);
   return true;
 }
 
+// Keeps the file's own geometry (and whatever lies outside its variables area)
+// when it already holds a sound store; otherwise starts from an empty image.
 bool WriteVariableStoreFile(const std::string &Path, const std::vector<StoredVariable> &Variables,
                             std::string *Error) {
-  std::string Out(kStoreMagic, sizeof(kStoreMagic));
-  for (auto &Variable : Variables) {
-    if ((Variable.Attributes & EFI_VARIABLE_NON_VOLATILE) == 0) continue;
-    PutU32(Out, Variable.Attributes);
-    Out.append(reinterpret_cast<const char *>(&Variable.Guid), 16);
-    PutU32(Out, static_cast<UINT32>(Variable.Name.size() * 2));
-    PutU32(Out, static_cast<UINT32>(Variable.Data.size()));
-    Out.append(reinterpret_cast<const char *>(Variable.Name.data()), Variable.Name.size() * 2);
-    Out.append(reinterpret_cast<const char *>(Variable.Data.data()), Variable.Data.size());
+  std::vector<UINT8> Image;
+  VarStoreLocation Location;
+  std::string Why;
+  if (!ReadFileBytes(Path, &Image) || !LocateVarStore(Image.data(), Image.size(), &Location, &Why)) {
+    Image = NewVarStoreImage();
+  }
+  std::vector<StoredVariable> NonVolatile;
+  for (const StoredVariable &Variable : Variables) {
+    if ((Variable.Attributes & EFI_VARIABLE_NON_VOLATILE) != 0) NonVolatile.push_back(Variable);
+  }
+  if (!RewriteVarStore(&Image, NonVolatile, &Why)) {
+    *Error = Path + ": " + Why;
+    return false;
   }
   // Written beside and renamed, so a boot that dies mid-write keeps the old store.
   std::string Temporary = Path + ".tmp";
   {
     std::ofstream File(Temporary, std::ios::binary | std::ios::trunc);
-    File.write(Out.data(), static_cast<std::streamsize>(Out.size()));
+    File.write(reinterpret_cast<const char *>(Image.data()), static_cast<std::streamsize>(Image.size()));
     if (!File) {
       *Error = "cannot write " + Temporary;
       return false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/VarStoreImage.h"
 #include "uefi/UefiSpec.h"
 
 namespace sim {
@@ -18,13 +19,6 @@ class Platform;
 // an edk2 non-authenticated variable record). MaxVariableSize and the store
 // sizes count it, as such a store does.
 inline constexpr UINTN kVariableHeaderSize = 32;
-
-struct StoredVariable {
-  EFI_GUID Guid;
-  std::u16string Name;  // without terminator
-  UINT32 Attributes;
-  std::vector<UINT8> Data;
-};
 
 // Reads a store file; false (with a reason) when it is missing or malformed.
 bool ReadVariableStoreFile(const std::string &Path, std::vector<StoredVariable> *Variables,

@@ -31,11 +31,12 @@ struct DemoOptions {
   std::string Image = ZEPHRIN_DXE_IMAGE;
   std::string Store;
   std::string Log = "zephrin-demo.log";
+  std::string Description;  // meta data description; empty: the sample's own
   int Boots = 2;
 };
 
 const char kUsage[] =
-    "usage: zephrin-demo [--image FILE] [--store FILE] [--log FILE] [--boots N]\n"
+    "usage: zephrin-demo [--image FILE] [--store FILE] [--log FILE] [--boots N] [--description FILE]\n"
     "  Boots the driver image on the simulated sample platform on the custom path\n"
     "  (capture, store in AcpiDataCache, lock) and prints a summary of each boot.\n"
     "  --image  the driver image (default: the one this build produced)\n"
@@ -43,7 +44,9 @@ const char kUsage[] =
     "           temporary store, so the first boot starts empty)\n"
     "  --log    file that receives the driver's full debug log (default zephrin-demo.log)\n"
     "  --boots  custom-path boots in a row (default 2: the second finds the tables\n"
-    "           unchanged and leaves the variable alone)\n";
+    "           unchanged and leaves the variable alone)\n"
+    "  --description  ACPI meta data description (acpi-meta syntax) instead of\n"
+    "           tests/fixtures/acpi/platform.meta\n";
 
 bool ParseArguments(int Argc, char **Argv, DemoOptions *Options) {
   for (int Index = 1; Index < Argc; Index++) {
@@ -56,6 +59,8 @@ bool ParseArguments(int Argc, char **Argv, DemoOptions *Options) {
       Options->Store = Value;
     } else if (Arg == "--log") {
       Options->Log = Value;
+    } else if (Arg == "--description") {
+      Options->Description = Value;
     } else if (Arg == "--boots") {
       Options->Boots = atoi(Value.c_str());
       if (Options->Boots < 1 || Options->Boots > 100) return false;
@@ -213,7 +218,7 @@ int main(int Argc, char **Argv) {
   }
   sample::SamplePlatform Sample;
   std::string Error;
-  if (!Sample.Load(&Error)) {
+  if (!Sample.Load(&Error, "", Options.Description)) {
     fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
     return 1;
   }
