@@ -23,6 +23,14 @@ constexpr int kMaxDepth = 3;
 // Longest path built here: "\" and up to 16 segments of "XXXX.".
 constexpr UINTN kMaxPath = 1 + 16 * 5;
 
+// Method slots of the name finder's walk: enough for the test platform's tables
+// (a few KiB of AML); a larger table gets EFI_BUFFER_TOO_SMALL.
+AML_METHOD_SLOT mMethodSlots[4096];
+
+EFI_STATUS FindNamed(const UINT8 *Table, const CHAR8 *Path, AML_NAMED_OBJECT *Found) {
+  return AmlFindNamedObject(Table, Path, mMethodSlots, sizeof(mMethodSlots) / sizeof(mMethodSlots[0]), Found);
+}
+
 bool IsLeadNameChar(UINT8 Byte) {
   return (Byte >= 'A' && Byte <= 'Z') || Byte == '_';
 }
@@ -92,7 +100,7 @@ EFI_STATUS ReadFieldUnit(const UINT8 *Table, const CHAR8 *Scope, UINTN ScopeLen,
 // Value of a Name object holding an integer constant.
 EFI_STATUS ReadNameConstant(const UINT8 *Table, const CHAR8 *Path, UINT64 *Value) {
   AML_NAMED_OBJECT Found;
-  EFI_STATUS Status = AmlFindNamedObject(Table, Path, &Found);
+  EFI_STATUS Status = FindNamed(Table, Path, &Found);
   if (EFI_ERROR(Status)) return Status;
   if (Found.Kind != AmlNamedObjectName) return EFI_UNSUPPORTED;
   if (Found.PrefixByte == kZeroOp || Found.PrefixByte == kOneOp || Found.PrefixByte == kOnesOp) {
@@ -145,7 +153,7 @@ EFI_STATUS ResolveRegionAt(const UINT8 *Table, const CHAR8 *Path, int Depth, UIN
                            UINT64 *Length) {
   if (Depth > kMaxDepth) return EFI_UNSUPPORTED;
   AML_NAMED_OBJECT Found;
-  EFI_STATUS Status = AmlFindNamedObject(Table, Path, &Found);
+  EFI_STATUS Status = FindNamed(Table, Path, &Found);
   if (EFI_ERROR(Status)) return Status;
   if (Found.Kind != AmlNamedObjectOpRegion) return EFI_NOT_FOUND;
   if (Found.RegionSpace != kSystemMemory) return EFI_UNSUPPORTED;
