@@ -24,14 +24,14 @@ struct DECOMPRESS_SCRATCH {
   const UINT8 *mSrcBase;  // first byte of the bit stream (after the header)
   UINT8 *mDstBase;        // first byte of the output
   UINT32 mOutBuf;         // output bytes written so far
-  UINT32 mInBuf;          // bit-stream bytes taken so far
-  // Bit reader
-  UINT16 mBitCount;   // bits of mSubBitBuf not yet moved into mBitBuf
+  UINT32 mInBuf;          // bit-stream bytes loaded so far
+  // Bit reader, as it stood when decoding ended (it runs in registers meanwhile)
+  UINT16 mBitCount;   // loaded bits in mSubBitBuf, from bit 31 down
   UINT32 mBitBuf;     // the next 32 bits of the stream, first bit in bit 31
-  UINT32 mSubBitBuf;  // the byte being fed into mBitBuf
+  UINT32 mSubBitBuf;  // the 32 bits after those
   // Block and sizes
-  UINT16 mBlockSize;     // codes left in the current block
-  UINT32 mCompSize;      // bit-stream bytes not yet taken
+  UINT16 mBlockSize;     // codes left in the current block (0 after a header: 65,536)
+  UINT32 mCompSize;      // bit-stream bytes not yet loaded
   UINT32 mOrigSize;      // uncompressed size announced by the header
   UINT16 mBadTableFlag;  // set by any failed check; decoding stops
   // Code trees for codes longer than a table look-up, shared by all sets.
