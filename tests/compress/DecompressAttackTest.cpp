@@ -388,31 +388,59 @@ TEST(DecompressInterfaceTest, ScratchIsExactlyTheStatedSize) {
 
 // Matches at every short distance and at lengths around the 8-byte word: the
 // output must be what a byte-by-byte copy gives (an overlapping match repeats
-// its source). The oracle is that byte-by-byte copy, done here.
+// its source). The oracle is that byte-by-byte copy, done here. The tail of
+// literals after the match is 1 byte (the copy must stop at the output's
+// end) or 9 bytes (room for the word copy to run past the match, which the
+// tail must then overwrite).
 TEST(DecompressMatchCopyTest, EveryShortDistanceAndLengthCopiesBytewise) {
   const std::string Prefix = "abcdefghijklmnopqrst";
-  for (uint32_t Distance = 1; Distance <= Prefix.size(); Distance++) {
-    for (uint32_t Length : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 100u, 256u}) {
-      SCOPED_TRACE("distance " + std::to_string(Distance) + " length " + std::to_string(Length));
-      std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
-      CSymbols.push_back('z');
-      CSymbols.push_back(Length + 253);
-      uint32_t PositionBits = 0;
-      while (((Distance - 1) >> PositionBits) != 0) PositionBits++;
-      BlockWriter Writer(CSymbols, {PositionBits});
-      BitWriter Out;
-      Writer.PutHeader(Out, static_cast<uint16_t>(Prefix.size() + 2));
-      for (char Byte : Prefix) Writer.Literal(Out, static_cast<uint8_t>(Byte));
-      Writer.Match(Out, Length, Distance);
-      Writer.Literal(Out, 'z');
-      Bytes Expected(Prefix.begin(), Prefix.end());
-      for (uint32_t Index = 0; Index < Length; Index++)
-        Expected.push_back(Expected[Expected.size() - Distance]);
-      Expected.push_back('z');
-      DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
-      ASSERT_EQ(Result.Status, EFI_SUCCESS);
-      ASSERT_TRUE(Result.Output == Expected);
+  for (const std::string Tail : {"z", "zyxwvuZYX"}) {
+    for (uint32_t Distance = 1; Distance <= Prefix.size(); Distance++) {
+      for (uint32_t Length : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 100u, 256u}) {
+        SCOPED_TRACE("distance " + std::to_string(Distance) + " length " + std::to_string(Length) + " tail " +
+                     std::to_string(Tail.size()));
+        std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
+        CSymbols.insert(CSymbols.end(), Tail.begin(), Tail.end());
+        CSymbols.push_back(Length + 253);
+        uint32_t PositionBits = 0;
+        while (((Distance - 1) >> PositionBits) != 0) PositionBits++;
+        BlockWriter Writer(CSymbols, {PositionBits});
+        BitWriter Out;
+        Writer.PutHeader(Out, static_cast<uint16_t>(Prefix.size() + 1 + Tail.size()));
+        for (char Byte : Prefix) Writer.Literal(Out, static_cast<uint8_t>(Byte));
+        Writer.Match(Out, Length, Distance);
+        for (char Byte : Tail) Writer.Literal(Out, static_cast<uint8_t>(Byte));
+        Bytes Expected(Prefix.begin(), Prefix.end());
+        for (uint32_t Index = 0; Index < Length; Index++)
+          Expected.push_back(Expected[Expected.size() - Distance]);
+        Expected.insert(Expected.end(), Tail.begin(), Tail.end());
+        DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+        ASSERT_EQ(Result.Status, EFI_SUCCESS);
+        ASSERT_TRUE(Result.Output == Expected);
+      }
     }
+  }
+}
+
+// A match cut short by the end of the output: the word copy must not run past
+// the announced size, even with the source far enough back for it. The guard
+// page behind the output faults on the first byte beyond it.
+TEST(DecompressMatchCopyTest, MatchAtTheOutputsEndStopsThere) {
+  const std::string Prefix = "abcdefghijklmnopqrst";
+  for (uint32_t Cut = 1; Cut <= 12; Cut++) {
+    SCOPED_TRACE("bytes of the match kept " + std::to_string(Cut));
+    std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
+    CSymbols.push_back(16 + 253);
+    BlockWriter Writer(CSymbols, {4});
+    BitWriter Out;
+    Writer.PutHeader(Out, static_cast<uint16_t>(Prefix.size() + 1));
+    for (char Byte : Prefix) Writer.Literal(Out, static_cast<uint8_t>(Byte));
+    Writer.Match(Out, 16, 16);
+    Bytes Expected(Prefix.begin(), Prefix.end());
+    for (uint32_t Index = 0; Index < Cut; Index++) Expected.push_back(Expected[Expected.size() - 16]);
+    DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+    ASSERT_EQ(Result.Status, EFI_SUCCESS);
+    ASSERT_TRUE(Result.Output == Expected);
   }
 }
 
