@@ -89,13 +89,12 @@ inline UINT32 BitsTake(DECODE_BITS *Bits, UINT32 NumBits) {
 // Returned for a walk that leaves the trees: above every set.
 constexpr UINT32 DECODE_BAD_SYMBOL = MAX_UINT32;
 
-// Looks up the next symbol of a set in Window: one table access, then for a
-// code longer than TableBits one tree step per further bit. A symbol of this
-// set ends the walk; a walk past 16 bits means the trees are not those of a
+// Finishes a look-up whose table entry was Symbol: for a code longer than
+// TableBits, one tree step per further bit of Window. A symbol of this set
+// ends the walk; a walk past 16 bits means the trees are not those of a
 // complete code, and gives DECODE_BAD_SYMBOL.
-inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, const UINT16 *Table, UINT32 TableBits,
-                           UINT32 NumSymbols) {
-  UINT32 Symbol = Table[Window >> (32 - TableBits)];
+inline UINT32 DecodeTreeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, UINT32 Symbol, UINT32 TableBits,
+                               UINT32 NumSymbols) {
   UINT32 Mask = 1U << (32 - 1 - TableBits);
   const UINT32 LastMask = 1U << (32 - MAX_CODE_LENGTH);
   while (Symbol >= NumSymbols) {
@@ -106,14 +105,29 @@ inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, const UI
   return Symbol;
 }
 
+// The next symbol of a set with a plain (unpacked) table.
+inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, const UINT16 *Table, UINT32 TableBits,
+                           UINT32 NumSymbols) {
+  return DecodeTreeSymbol(Sd, Window, Table[Window >> (32 - TableBits)], TableBits, NumSymbols);
+}
+
 inline UINT32 DecodeExtraSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   UINT32 Symbol = DecodeSymbol(Sd, BitsWindow(Bits), Sd->mPTTable, PTTABLE_BITS, NT);
   if (Symbol != DECODE_BAD_SYMBOL) BitsDrop(Bits, Sd->mPTLen[Symbol]);
   return Symbol;
 }
 
+// A Char&Len symbol: its length comes with it from the packed table, or for a
+// code longer than the table from the length array.
 inline UINT32 DecodeC(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
-  UINT32 Symbol = DecodeSymbol(Sd, BitsWindow(Bits), Sd->mCTable, CTABLE_BITS, NC);
+  UINT32 Window = BitsWindow(Bits);
+  UINT32 Entry = Sd->mCTable[Window >> (32 - CTABLE_BITS)];
+  UINT32 Symbol = Entry & DECODE_ENTRY_SYMBOL_MASK;
+  if (Symbol < NC) {
+    BitsDrop(Bits, Entry >> DECODE_ENTRY_LENGTH_SHIFT);
+    return Symbol;
+  }
+  Symbol = DecodeTreeSymbol(Sd, Window, Symbol, CTABLE_BITS, NC);
   if (Symbol != DECODE_BAD_SYMBOL) BitsDrop(Bits, Sd->mCLen[Symbol]);
   return Symbol;
 }
@@ -174,7 +188,7 @@ bool ReadPTLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 NumSymbols, UIN
     }
   }
   while (Index < NumSymbols) Sd->mPTLen[Index++] = 0;
-  return DecodeBuildTable(Sd, NumSymbols, Sd->mPTLen, PTTABLE_BITS, Sd->mPTTable);
+  return DecodeBuildTable(Sd, NumSymbols, Sd->mPTLen, PTTABLE_BITS, Sd->mPTTable, false);
 }
 
 // Zero lengths coded by Extra symbols 0..2: one zero, 3..18 zeros, 20..531 zeros.
@@ -207,8 +221,10 @@ bool ReadCLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   // Deliberately not examined: with unusable lengths the block keeps decoding
   // with the table as it stands (previous block's, or all zero at first), the
   // way every decoder of this format behaves. The builder leaves the table
-  // untouched then, and every code still writes inside the output.
-  (void)DecodeBuildTable(Sd, NC, Sd->mCLen, CTABLE_BITS, Sd->mCTable);
+  // untouched then, and every code still writes inside the output; each
+  // symbol it gives is read with its new length.
+  if (!DecodeBuildTable(Sd, NC, Sd->mCLen, CTABLE_BITS, Sd->mCTable, true))
+    DecodeRepackTable(Sd->mCTable, CTABLE_BITS, Sd->mCLen, NC);
   return true;
 }
 

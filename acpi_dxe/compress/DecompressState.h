@@ -40,7 +40,7 @@ struct DECOMPRESS_SCRATCH {
   // Code lengths and look-up tables
   UINT8 mCLen[NC];                      // Char&Len code lengths
   UINT8 mPTLen[NPT];                    // Extra, then Position code lengths
-  UINT16 mCTable[1U << CTABLE_BITS];    // next 12 bits -> Char&Len symbol or tree node
+  UINT16 mCTable[1U << CTABLE_BITS];    // next 12 bits -> Char&Len symbol and its length, or tree node
   UINT16 mPTTable[1U << PTTABLE_BITS];  // next 8 bits -> Extra/Position symbol or tree node
   UINT8 mPBit;                          // width of the Position set's count field
 };
@@ -49,11 +49,27 @@ static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mLeft) == 50, "state layout");
 static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mCTable) == 4668, "state layout");
 static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mPBit) == 13372, "state layout");
 
+// A Char&Len table entry carries the symbol's code length above the symbol
+// (or tree node, whose length field is 0), so that one look-up gives both.
+// Symbols and nodes stay below 1024 (DECODE_TREE_NODES), lengths below 32.
+inline constexpr UINT32 DECODE_ENTRY_LENGTH_SHIFT = 10;
+inline constexpr UINT32 DECODE_ENTRY_SYMBOL_MASK = (1U << DECODE_ENTRY_LENGTH_SHIFT) - 1;
+static_assert(DECODE_TREE_NODES <= DECODE_ENTRY_SYMBOL_MASK + 1, "a node number fits below the length");
+inline constexpr UINT32 DecodePackEntry(UINT32 Symbol, UINT32 Length) {
+  return Symbol | (Length << DECODE_ENTRY_LENGTH_SHIFT);
+}
+
 // Builds the look-up table (and the tree part for codes longer than TableBits)
 // of a canonical code from its NumSymbols code lengths. The lengths must form
 // a complete prefix code: every length at most 16 and their Kraft sum exactly
 // one. Returns false, and leaves the table and trees untouched, otherwise.
+// With PackLengths the entries of symbols carry their lengths (DecodePackEntry).
 bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *BitLen, UINT32 TableBits,
-                      UINT16 *Table);
+                      UINT16 *Table, bool PackLengths);
+
+// Puts the lengths of BitLen into the entries of a packed table that were
+// built from other lengths: a table kept when its new lengths were unusable
+// decodes its symbols with the new lengths, as if they were looked up apart.
+VOID DecodeRepackTable(UINT16 *Table, UINT32 TableBits, const UINT8 *BitLen, UINT32 NumSymbols);
 
 #endif  // ZEPHRIN_ACPI_DXE_COMPRESS_DECOMPRESS_STATE_H_

@@ -444,5 +444,28 @@ TEST(DecompressMatchCopyTest, MatchAtTheOutputsEndStopsThere) {
   }
 }
 
+// Unusable Char&Len lengths keep the previous block's table, and each symbol
+// it gives is read with its new length. Block 1: 'A' and 'B' with 1-bit codes
+// (0, 1). Block 2: A=2, B=2, C=1, D=1 bits, an over-full code; the kept table
+// still maps a first bit 0 to 'A' and 1 to 'B', now two bits each, so the bits
+// 00 10 01 11 give ABAB (read with the old one-bit lengths they would give AABA).
+TEST(DecompressKeptTableTest, KeptCharLenTableReadsSymbolsWithTheirNewLengths) {
+  std::vector<uint8_t> Complete(510, 0), OverFull(510, 0);
+  Complete['A'] = Complete['B'] = 1;
+  OverFull['A'] = OverFull['B'] = 2;
+  OverFull['C'] = OverFull['D'] = 1;
+  const std::vector<uint8_t> Positions = {1, 1};
+  BitWriter Out;
+  BlockWriter First = BlockWriter::WithLengths(Complete, Positions);
+  First.PutHeader(Out, 2);
+  First.Literal(Out, 'A');
+  First.Literal(Out, 'B');
+  BlockWriter::WithLengths(OverFull, Positions).PutHeader(Out, 4);
+  Out.Put(8, 0x27);  // 00 10 01 11
+  DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), 6));
+  ASSERT_EQ(Result.Status, EFI_SUCCESS);
+  EXPECT_EQ(std::string(Result.Output.begin(), Result.Output.end()), "ABABAB");
+}
+
 }  // namespace
 }  // namespace compress_test
