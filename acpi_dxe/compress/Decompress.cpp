@@ -245,7 +245,9 @@ bool DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Codes)
 // byte i - Stride for any Stride that is a whole number of periods, as long as
 // that byte lies inside the match's source. With Stride >= 8 each 8-byte chunk
 // then reads only bytes written before it and moves as one word.
+// Distance is a position value + 1, so never 0; the check says so to the reader.
 void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
+  if (Distance == 0) return;
   const UINT8 *From = Out - Distance;
   const UINT32 Word = sizeof(UINT64);
   UINT32 Stride = Distance < Word ? Distance * ((Word + Distance - 1) / Distance) : Distance;
