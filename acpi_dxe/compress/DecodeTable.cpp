@@ -47,8 +47,15 @@ bool DecodeAddLongCode(DECOMPRESS_SCRATCH *Sd, UINT16 *Entry, UINT32 Code, UINT3
 
 }  // namespace
 
+VOID DecodeRepackTable(UINT16 *Table, UINT32 TableBits, const UINT8 *BitLen, UINT32 NumSymbols) {
+  for (UINT32 Index = 0; Index < (1U << TableBits); Index++) {
+    UINT32 Symbol = Table[Index] & DECODE_ENTRY_SYMBOL_MASK;
+    if (Symbol < NumSymbols) Table[Index] = static_cast<UINT16>(DecodePackEntry(Symbol, BitLen[Symbol]));
+  }
+}
+
 bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *BitLen, UINT32 TableBits,
-                      UINT16 *Table) {
+                      UINT16 *Table, bool PackLengths) {
   UINT32 Start[MAX_CODE_LENGTH + 2];
   if (!DecodeFirstCodes(NumSymbols, BitLen, Start)) return false;
 
@@ -69,7 +76,8 @@ bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *Bi
       // Complete code: Code + weight <= 2^16, so the run ends inside the table.
       UINT32 First = Code >> JuBits;
       UINT32 Last = First + (1U << (TableBits - Len));
-      for (UINT32 Index = First; Index < Last; Index++) Table[Index] = static_cast<UINT16>(Symbol);
+      UINT16 Entry = static_cast<UINT16>(PackLengths ? DecodePackEntry(Symbol, Len) : Symbol);
+      for (UINT32 Index = First; Index < Last; Index++) Table[Index] = Entry;
     } else if (!DecodeAddLongCode(Sd, &Table[Code >> JuBits], Code, Len - TableBits, TableBits,
                                   static_cast<UINT16>(Symbol), &Avail)) {
       return false;

@@ -18,75 +18,129 @@ namespace {
 
 // ---- Bit reader: the only code that reads the source ----------------------
 
-// The next byte of the bit stream; zero once the announced bytes are used up.
-inline UINT32 DecodeNextByte(DECOMPRESS_SCRATCH *Sd) {
-  if (Sd->mCompSize == 0) return 0;
-  Sd->mCompSize--;
-  return Sd->mSrcBase[Sd->mInBuf++];
+// The reader keeps up to 64 bits of the stream in one word and loads the
+// source eight bytes at a time while eight remain. It lives in a local copy
+// during decoding (the output stores could alias anything in the scratch) and
+// leaves its position in the scratch when decoding ends.
+struct DECODE_BITS {
+  UINT64 Buffer;      // stream bits from bit 63 down; below the loaded ones, zero or the stream's next bits
+  UINT32 Count;       // loaded bits at the top of Buffer (input past the end loads as zero bits)
+  const UINT8 *Next;  // next bit-stream byte not yet loaded
+  UINT32 Left;        // bit-stream bytes not yet loaded
+};
+
+// Loaded bits kept ahead of every look. The longest single take is 33 bits (a
+// length 7+ whose unary part fills its 32-bit window), and every look sees a
+// full 32-bit window, so 40 is enough; a refill brings at least 56.
+constexpr UINT32 BITS_AHEAD = 40;
+
+inline UINT64 DecodeLoadBigEndian64(const UINT8 *Bytes) {
+  UINT64 Word;
+  __builtin_memcpy(&Word, Bytes, sizeof(Word));
+  return __builtin_bswap64(Word);
 }
 
-// Drops NumBits (at most 36, the longest unary length prefix) from mBitBuf and
-// shifts as many new bits in. The bits of mSubBitBuf already in mBitBuf are
-// ORed in again at the place they already occupy, which changes nothing.
-inline void FillBuf(DECOMPRESS_SCRATCH *Sd, UINT32 NumBits) {
-  UINT64 Buffer = static_cast<UINT64>(Sd->mBitBuf) << NumBits;
-  while (NumBits > Sd->mBitCount) {
-    NumBits -= Sd->mBitCount;
-    Buffer |= static_cast<UINT64>(Sd->mSubBitBuf) << NumBits;
-    Sd->mSubBitBuf = DecodeNextByte(Sd);
-    Sd->mBitCount = UINT8_BIT;
+// Tops the buffer up. With eight or more bytes left one word is loaded; the
+// whole bytes that fit count as loaded, and the part of the next byte that also
+// lands is that byte's own bits, which the next load ORs in again unchanged.
+// Near the end bytes come one at a time, then zeros: never a byte past the
+// announced compressed size.
+inline void BitsRefill(DECODE_BITS *Bits) {
+  if (Bits->Left >= sizeof(UINT64)) {
+    Bits->Buffer |= DecodeLoadBigEndian64(Bits->Next) >> Bits->Count;
+    UINT32 Whole = (63 - Bits->Count) / UINT8_BIT;
+    Bits->Next += Whole;
+    Bits->Left -= Whole;
+    Bits->Count += Whole * UINT8_BIT;
+    return;
   }
-  Sd->mBitCount = static_cast<UINT16>(Sd->mBitCount - NumBits);
-  Buffer |= Sd->mSubBitBuf >> Sd->mBitCount;
-  Sd->mBitBuf = static_cast<UINT32>(Buffer);
+  while (Bits->Count <= 64 - UINT8_BIT) {
+    UINT64 Byte = 0;
+    if (Bits->Left != 0) {
+      Byte = *Bits->Next++;
+      Bits->Left--;
+    }
+    Bits->Buffer |= Byte << (64 - UINT8_BIT - Bits->Count);
+    Bits->Count += UINT8_BIT;
+  }
+}
+
+// The next 32 bits, first bit in bit 31.
+inline UINT32 BitsWindow(const DECODE_BITS *Bits) {
+  return static_cast<UINT32>(Bits->Buffer >> 32);
+}
+
+// Drops NumBits (at most 33) bits.
+inline void BitsDrop(DECODE_BITS *Bits, UINT32 NumBits) {
+  Bits->Buffer <<= NumBits;
+  Bits->Count -= NumBits;
+  if (Bits->Count < BITS_AHEAD) BitsRefill(Bits);
 }
 
 // Takes NumBits (1..32) bits as a number, first bit most significant.
-inline UINT32 GetBits(DECOMPRESS_SCRATCH *Sd, UINT32 NumBits) {
-  UINT32 Value = static_cast<UINT32>(static_cast<UINT64>(Sd->mBitBuf) >> (BITBUFSIZ - NumBits));
-  FillBuf(Sd, NumBits);
+inline UINT32 BitsTake(DECODE_BITS *Bits, UINT32 NumBits) {
+  UINT32 Value = static_cast<UINT32>(Bits->Buffer >> (64 - NumBits));
+  BitsDrop(Bits, NumBits);
   return Value;
 }
 
 // ---- Symbols ----------------------------------------------------------------
 
-// Looks up the next symbol of a set: one table access, then for a code longer
-// than TableBits one tree step per further bit. A symbol of this set ends the
-// walk; a walk past 16 bits means the trees are not those of a complete code.
-inline UINT32 DecodeSymbol(DECOMPRESS_SCRATCH *Sd, const UINT16 *Table, UINT32 TableBits, UINT32 NumSymbols) {
-  UINT32 Symbol = Table[Sd->mBitBuf >> (BITBUFSIZ - TableBits)];
-  UINT32 Mask = 1U << (BITBUFSIZ - 1 - TableBits);
-  const UINT32 LastMask = 1U << (BITBUFSIZ - MAX_CODE_LENGTH);
+// Returned for a walk that leaves the trees: above every set.
+constexpr UINT32 DECODE_BAD_SYMBOL = MAX_UINT32;
+
+// Finishes a look-up whose table entry was Symbol: for a code longer than
+// TableBits, one tree step per further bit of Window. A symbol of this set
+// ends the walk; a walk past 16 bits means the trees are not those of a
+// complete code, and gives DECODE_BAD_SYMBOL.
+inline UINT32 DecodeTreeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, UINT32 Symbol, UINT32 TableBits,
+                               UINT32 NumSymbols) {
+  UINT32 Mask = 1U << (32 - 1 - TableBits);
+  const UINT32 LastMask = 1U << (32 - MAX_CODE_LENGTH);
   while (Symbol >= NumSymbols) {
-    if (Mask < LastMask || Symbol >= DECODE_TREE_NODES) {
-      Sd->mBadTableFlag = 1;
-      return 0;
-    }
-    Symbol = (Sd->mBitBuf & Mask) != 0 ? Sd->mRight[Symbol] : Sd->mLeft[Symbol];
+    if (Mask < LastMask || Symbol >= DECODE_TREE_NODES) return DECODE_BAD_SYMBOL;
+    Symbol = (Window & Mask) != 0 ? Sd->mRight[Symbol] : Sd->mLeft[Symbol];
     Mask >>= 1;
   }
   return Symbol;
 }
 
-inline UINT32 DecodeExtraSymbol(DECOMPRESS_SCRATCH *Sd) {
-  UINT32 Symbol = DecodeSymbol(Sd, Sd->mPTTable, PTTABLE_BITS, NT);
-  FillBuf(Sd, Sd->mPTLen[Symbol]);
+// The next symbol of a set with a plain (unpacked) table.
+inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, const UINT16 *Table, UINT32 TableBits,
+                           UINT32 NumSymbols) {
+  return DecodeTreeSymbol(Sd, Window, Table[Window >> (32 - TableBits)], TableBits, NumSymbols);
+}
+
+inline UINT32 DecodeExtraSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+  UINT32 Symbol = DecodeSymbol(Sd, BitsWindow(Bits), Sd->mPTTable, PTTABLE_BITS, NT);
+  if (Symbol != DECODE_BAD_SYMBOL) BitsDrop(Bits, Sd->mPTLen[Symbol]);
   return Symbol;
 }
 
-inline UINT32 DecodeC(DECOMPRESS_SCRATCH *Sd) {
-  UINT32 Symbol = DecodeSymbol(Sd, Sd->mCTable, CTABLE_BITS, NC);
-  FillBuf(Sd, Sd->mCLen[Symbol]);
+// A Char&Len symbol: its length comes with it from the packed table, or for a
+// code longer than the table from the length array.
+inline UINT32 DecodeC(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+  UINT32 Window = BitsWindow(Bits);
+  UINT32 Entry = Sd->mCTable[Window >> (32 - CTABLE_BITS)];
+  UINT32 Symbol = Entry & DECODE_ENTRY_SYMBOL_MASK;
+  if (Symbol < NC) {
+    BitsDrop(Bits, Entry >> DECODE_ENTRY_LENGTH_SHIFT);
+    return Symbol;
+  }
+  Symbol = DecodeTreeSymbol(Sd, Window, Symbol, CTABLE_BITS, NC);
+  if (Symbol != DECODE_BAD_SYMBOL) BitsDrop(Bits, Sd->mCLen[Symbol]);
   return Symbol;
 }
 
 // The position value of a match: symbol p < 2 is the value itself, a larger p
-// is followed by p - 1 raw bits below an implied top bit.
-inline UINT32 DecodeP(DECOMPRESS_SCRATCH *Sd) {
-  UINT32 Symbol = DecodeSymbol(Sd, Sd->mPTTable, PTTABLE_BITS, MAXNP);
-  FillBuf(Sd, Sd->mPTLen[Symbol]);
-  if (Symbol <= 1) return Symbol;
-  return (1U << (Symbol - 1)) + GetBits(Sd, Symbol - 1);
+// is followed by p - 1 raw bits below an implied top bit. False when the
+// symbol walk fails.
+inline bool DecodeP(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Value) {
+  UINT32 Symbol = DecodeSymbol(Sd, BitsWindow(Bits), Sd->mPTTable, PTTABLE_BITS, MAXNP);
+  if (Symbol == DECODE_BAD_SYMBOL) return false;
+  BitsDrop(Bits, Sd->mPTLen[Symbol]);
+  *Value = Symbol <= 1 ? Symbol : (1U << (Symbol - 1)) + BitsTake(Bits, Symbol - 1);
+  return true;
 }
 
 // ---- Code-length tables ---------------------------------------------------
@@ -101,13 +155,15 @@ bool DecodeOneSymbolTable(UINT32 Symbol, UINT32 NumSymbols, UINT8 *BitLen, UINT1
 }
 
 // One Extra/Position length: 0..6 in three bits, 7 and up as 111 followed by
-// one 1 per step above 7 and a closing 0.
-UINT32 ReadPTLength(DECOMPRESS_SCRATCH *Sd) {
-  UINT32 Length = Sd->mBitBuf >> (BITBUFSIZ - 3);
+// one 1 per step above 7 and a closing 0. The ones are counted inside the
+// 32-bit window only, so at most 29 of them.
+UINT32 ReadPTLength(DECODE_BITS *Bits) {
+  UINT32 Window = BitsWindow(Bits);
+  UINT32 Length = Window >> (32 - 3);
   if (Length == 7) {
-    for (UINT32 Mask = 1U << (BITBUFSIZ - 4); (Sd->mBitBuf & Mask) != 0; Mask >>= 1) Length++;
+    for (UINT32 Mask = 1U << (32 - 4); (Window & Mask) != 0; Mask >>= 1) Length++;
   }
-  FillBuf(Sd, Length < 7 ? 3 : Length - 3);
+  BitsDrop(Bits, Length < 7 ? 3 : Length - 3);
   return Length;
 }
 
@@ -115,85 +171,84 @@ UINT32 ReadPTLength(DECOMPRESS_SCRATCH *Sd) {
 // (NumSymbols MAXNP, no zero run) lengths and builds their table. A count
 // field above the set reads lengths up to the array bound; only the set's own
 // entries are used. Returns false when the table is unusable.
-bool ReadPTLen(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, UINT32 CountBits, UINT32 Special) {
-  UINT32 Number = GetBits(Sd, CountBits);
+bool ReadPTLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 NumSymbols, UINT32 CountBits,
+               UINT32 Special) {
+  UINT32 Number = BitsTake(Bits, CountBits);
   if (Number == 0) {
-    return DecodeOneSymbolTable(GetBits(Sd, CountBits), NumSymbols, Sd->mPTLen, Sd->mPTTable,
+    return DecodeOneSymbolTable(BitsTake(Bits, CountBits), NumSymbols, Sd->mPTLen, Sd->mPTTable,
                                 1U << PTTABLE_BITS);
   }
   UINT32 Index = 0;
   while (Index < Number && Index < NPT) {
-    UINT32 Length = ReadPTLength(Sd);
+    UINT32 Length = ReadPTLength(Bits);
     // Lengths past 16 are kept as 17 so that the byte cannot wrap back into range.
     Sd->mPTLen[Index++] = static_cast<UINT8>(Length > MAX_CODE_LENGTH ? MAX_CODE_LENGTH + 1 : Length);
     if (Index == Special) {
-      for (UINT32 Zeros = GetBits(Sd, 2); Zeros > 0 && Index < NPT; Zeros--) Sd->mPTLen[Index++] = 0;
+      for (UINT32 Zeros = BitsTake(Bits, 2); Zeros > 0 && Index < NPT; Zeros--) Sd->mPTLen[Index++] = 0;
     }
   }
   while (Index < NumSymbols) Sd->mPTLen[Index++] = 0;
-  return DecodeBuildTable(Sd, NumSymbols, Sd->mPTLen, PTTABLE_BITS, Sd->mPTTable);
+  return DecodeBuildTable(Sd, NumSymbols, Sd->mPTLen, PTTABLE_BITS, Sd->mPTTable, false);
 }
 
 // Zero lengths coded by Extra symbols 0..2: one zero, 3..18 zeros, 20..531 zeros.
-UINT32 ReadZeroRun(DECOMPRESS_SCRATCH *Sd, UINT32 ExtraSymbol) {
+UINT32 ReadZeroRun(DECODE_BITS *Bits, UINT32 ExtraSymbol) {
   if (ExtraSymbol == 0) return 1;
-  if (ExtraSymbol == 1) return GetBits(Sd, 4) + 3;
-  return GetBits(Sd, CBIT) + 20;
+  if (ExtraSymbol == 1) return BitsTake(Bits, 4) + 3;
+  return BitsTake(Bits, CBIT) + 20;
 }
 
 // Reads the Char&Len lengths as Extra symbols and builds their table. A count
 // field above NC, and a zero run past the end, stop at the array bound.
-// Returns false only for a one-symbol table outside the set.
-bool ReadCLen(DECOMPRESS_SCRATCH *Sd) {
-  UINT32 Number = GetBits(Sd, CBIT);
+// Returns false for a failed Extra walk and for a one-symbol table outside the set.
+bool ReadCLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+  UINT32 Number = BitsTake(Bits, CBIT);
   if (Number == 0) {
-    return DecodeOneSymbolTable(GetBits(Sd, CBIT), NC, Sd->mCLen, Sd->mCTable, 1U << CTABLE_BITS);
+    return DecodeOneSymbolTable(BitsTake(Bits, CBIT), NC, Sd->mCLen, Sd->mCTable, 1U << CTABLE_BITS);
   }
   UINT32 Index = 0;
   while (Index < Number && Index < NC) {
-    UINT32 ExtraSymbol = DecodeExtraSymbol(Sd);
-    if (Sd->mBadTableFlag != 0) return false;
+    UINT32 ExtraSymbol = DecodeExtraSymbol(Sd, Bits);
+    if (ExtraSymbol == DECODE_BAD_SYMBOL) return false;
     if (ExtraSymbol > 2) {
       Sd->mCLen[Index++] = static_cast<UINT8>(ExtraSymbol - 2);
       continue;
     }
-    for (UINT32 Zeros = ReadZeroRun(Sd, ExtraSymbol); Zeros > 0 && Index < NC; Zeros--)
+    for (UINT32 Zeros = ReadZeroRun(Bits, ExtraSymbol); Zeros > 0 && Index < NC; Zeros--)
       Sd->mCLen[Index++] = 0;
   }
   while (Index < NC) Sd->mCLen[Index++] = 0;
   // Deliberately not examined: with unusable lengths the block keeps decoding
   // with the table as it stands (previous block's, or all zero at first), the
   // way every decoder of this format behaves. The builder leaves the table
-  // untouched then, and every code still writes inside the output.
-  (void)DecodeBuildTable(Sd, NC, Sd->mCLen, CTABLE_BITS, Sd->mCTable);
+  // untouched then, and every code still writes inside the output; each
+  // symbol it gives is read with its new length.
+  if (!DecodeBuildTable(Sd, NC, Sd->mCLen, CTABLE_BITS, Sd->mCTable, true))
+    DecodeRepackTable(Sd->mCTable, CTABLE_BITS, Sd->mCLen, NC);
   return true;
 }
 
-// Opens a block: its code count and its three code tables.
-bool DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd) {
-  Sd->mBlockSize = static_cast<UINT16>(GetBits(Sd, 16));
-  if (!ReadPTLen(Sd, NT, TBIT, 3)) return false;
-  if (!ReadCLen(Sd)) return false;
-  return ReadPTLen(Sd, MAXNP, Sd->mPBit, MAX_UINT32);
+// Opens a block: its code count (0 stands for 65,536) and its three code tables.
+bool DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Codes) {
+  UINT32 Count = BitsTake(Bits, 16);
+  *Codes = Count != 0 ? Count : 1U << 16;
+  if (!ReadPTLen(Sd, Bits, NT, TBIT, 3)) return false;
+  if (!ReadCLen(Sd, Bits)) return false;
+  return ReadPTLen(Sd, Bits, MAXNP, Sd->mPBit, MAX_UINT32);
 }
 
 // ---- Output -----------------------------------------------------------------
 
-// Copies a match of Length bytes starting Distance bytes back, with the result
-// of a byte-by-byte copy: an overlapping match repeats its first Distance
-// bytes. Output stops at mOrigSize.
+// Copies Length bytes from Distance bytes back, with the result of a
+// byte-by-byte copy: an overlapping match repeats its first Distance bytes.
 // Speed: the copied bytes repeat with period Distance, so byte i also equals
 // byte i - Stride for any Stride that is a whole number of periods, as long as
 // that byte lies inside the match's source. With Stride >= 8 each 8-byte chunk
 // then reads only bytes written before it and moves as one word.
-bool DecodeCopyMatch(DECOMPRESS_SCRATCH *Sd, UINT32 Length, UINT32 Distance) {
-  if (Distance > Sd->mOutBuf) return false;  // would read before the first output byte
-  UINT32 Room = Sd->mOrigSize - Sd->mOutBuf;
-  if (Length > Room) Length = Room;
-  UINT8 *Out = Sd->mDstBase + Sd->mOutBuf;
+// Distance is a position value + 1, so never 0; the check says so to the reader.
+void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
+  if (Distance == 0) return;
   const UINT8 *From = Out - Distance;
-  Sd->mOutBuf += Length;
-
   const UINT32 Word = sizeof(UINT64);
   UINT32 Stride = Distance < Word ? Distance * ((Word + Distance - 1) / Distance) : Distance;
   UINT32 Head = Stride - Distance;  // bytes i < Head have no source Stride back
@@ -206,31 +261,79 @@ bool DecodeCopyMatch(DECOMPRESS_SCRATCH *Sd, UINT32 Length, UINT32 Distance) {
     __builtin_memcpy(Out + Index, &Chunk, Word);
   }
   for (; Index < Length; Index++) Out[Index] = From[Index];
-  return true;
+}
+
+// Copies a match whose Length the caller has cut to the room left. The common
+// case, a source at least 8 bytes back with 8 bytes of room behind the match,
+// moves whole words and may write up to 7 bytes past the match: they lie
+// inside the output and the codes that follow overwrite them.
+inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 Room) {
+  const UINT32 Word = sizeof(UINT64);
+  if (Distance < Word || Room - Length < Word) {
+    DecodeCopyExact(Out, Length, Distance);
+    return;
+  }
+  const UINT8 *From = Out - Distance;
+  for (UINT32 Index = 0; Index < Length; Index += Word) {
+    UINT64 Chunk;
+    __builtin_memcpy(&Chunk, From + Index, Word);
+    __builtin_memcpy(Out + Index, &Chunk, Word);
+  }
 }
 
 // Decodes until the output is full or a check fails. Each pass writes at least
-// one byte or stops, so the loop ends after at most mOrigSize passes.
-void DecodeStream(DECOMPRESS_SCRATCH *Sd) {
-  while (Sd->mOutBuf < Sd->mOrigSize) {
-    if (Sd->mBlockSize == 0 && !DecodeBlockHeader(Sd)) {
-      Sd->mBadTableFlag = 1;
-      return;
+// one byte or stops, so the loop ends after at most mOrigSize passes. The hot
+// state (reader, output position, codes left) stays in locals.
+void DecodeStream(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Reader) {
+  DECODE_BITS Bits = *Reader;
+  UINT8 *const Out = Sd->mDstBase;
+  const UINT32 OrigSize = Sd->mOrigSize;
+  UINT32 OutPos = 0;
+  UINT32 Codes = 0;
+  bool Bad = false;
+  while (OutPos < OrigSize) {
+    if (Codes == 0) {
+      *Reader = Bits;
+      Bad = !DecodeBlockHeader(Sd, Reader, &Codes);
+      Bits = *Reader;
+      if (Bad) break;
     }
-    Sd->mBlockSize--;  // a count of 0 thus stands for 65,536 codes
-    UINT32 Symbol = DecodeC(Sd);
-    if (Sd->mBadTableFlag != 0) return;
+    Codes--;
+    UINT32 Symbol = DecodeC(Sd, &Bits);
     if (Symbol < 256) {
-      Sd->mDstBase[Sd->mOutBuf++] = static_cast<UINT8>(Symbol);
+      Out[OutPos++] = static_cast<UINT8>(Symbol);
       continue;
     }
-    UINT32 Length = Symbol - (256 - THRESHOLD);
-    UINT32 Distance = DecodeP(Sd) + 1;
-    if (Sd->mBadTableFlag != 0 || !DecodeCopyMatch(Sd, Length, Distance)) {
-      Sd->mBadTableFlag = 1;
-      return;
+    UINT32 Position;
+    if (Symbol == DECODE_BAD_SYMBOL || !DecodeP(Sd, &Bits, &Position)) {
+      Bad = true;
+      break;
     }
+    UINT32 Distance = Position + 1;
+    if (Distance > OutPos) {  // would read before the first output byte
+      Bad = true;
+      break;
+    }
+    UINT32 Length = Symbol - (256 - THRESHOLD);
+    UINT32 Room = OrigSize - OutPos;
+    if (Length > Room) Length = Room;
+    DecodeCopyMatch(Out + OutPos, Length, Distance, Room);
+    OutPos += Length;
   }
+  *Reader = Bits;
+  Sd->mOutBuf = OutPos;
+  Sd->mBlockSize = static_cast<UINT16>(Codes);
+  if (Bad) Sd->mBadTableFlag = 1;
+}
+
+// Leaves the reader's position in the scratch: the bytes it has loaded and
+// left, and the next 32 bits and the loaded ones after them.
+void DecodeSaveReader(DECOMPRESS_SCRATCH *Sd, const DECODE_BITS *Bits) {
+  Sd->mInBuf = static_cast<UINT32>(Bits->Next - Sd->mSrcBase);
+  Sd->mCompSize = Bits->Left;
+  Sd->mBitBuf = BitsWindow(Bits);
+  Sd->mSubBitBuf = static_cast<UINT32>(Bits->Buffer);
+  Sd->mBitCount = static_cast<UINT16>(Bits->Count - 32);
 }
 
 bool ReadHeader(const VOID *Source, UINTN Size, UINT32 *CompSize, UINT32 *OrigSize) {
@@ -270,7 +373,9 @@ EFI_STATUS Decompress(const VOID *Source, VOID *Destination, VOID *Scratch) {
   Sd->mCompSize = CompSize;
   Sd->mOrigSize = OrigSize;
 
-  FillBuf(Sd, BITBUFSIZ);
-  DecodeStream(Sd);
+  DECODE_BITS Bits = {0, 0, Sd->mSrcBase, CompSize};
+  BitsRefill(&Bits);
+  DecodeStream(Sd, &Bits);
+  DecodeSaveReader(Sd, &Bits);
   return Sd->mBadTableFlag != 0 ? EFI_INVALID_PARAMETER : EFI_SUCCESS;
 }

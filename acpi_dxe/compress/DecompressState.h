@@ -24,14 +24,14 @@ struct DECOMPRESS_SCRATCH {
   const UINT8 *mSrcBase;  // first byte of the bit stream (after the header)
   UINT8 *mDstBase;        // first byte of the output
   UINT32 mOutBuf;         // output bytes written so far
-  UINT32 mInBuf;          // bit-stream bytes taken so far
-  // Bit reader
-  UINT16 mBitCount;   // bits of mSubBitBuf not yet moved into mBitBuf
+  UINT32 mInBuf;          // bit-stream bytes loaded so far
+  // Bit reader, as it stood when decoding ended (it runs in registers meanwhile)
+  UINT16 mBitCount;   // loaded bits in mSubBitBuf, from bit 31 down
   UINT32 mBitBuf;     // the next 32 bits of the stream, first bit in bit 31
-  UINT32 mSubBitBuf;  // the byte being fed into mBitBuf
+  UINT32 mSubBitBuf;  // the 32 bits after those
   // Block and sizes
-  UINT16 mBlockSize;     // codes left in the current block
-  UINT32 mCompSize;      // bit-stream bytes not yet taken
+  UINT16 mBlockSize;     // codes left in the current block (0 after a header: 65,536)
+  UINT32 mCompSize;      // bit-stream bytes not yet loaded
   UINT32 mOrigSize;      // uncompressed size announced by the header
   UINT16 mBadTableFlag;  // set by any failed check; decoding stops
   // Code trees for codes longer than a table look-up, shared by all sets.
@@ -40,7 +40,7 @@ struct DECOMPRESS_SCRATCH {
   // Code lengths and look-up tables
   UINT8 mCLen[NC];                      // Char&Len code lengths
   UINT8 mPTLen[NPT];                    // Extra, then Position code lengths
-  UINT16 mCTable[1U << CTABLE_BITS];    // next 12 bits -> Char&Len symbol or tree node
+  UINT16 mCTable[1U << CTABLE_BITS];    // next 12 bits -> Char&Len symbol and its length, or tree node
   UINT16 mPTTable[1U << PTTABLE_BITS];  // next 8 bits -> Extra/Position symbol or tree node
   UINT8 mPBit;                          // width of the Position set's count field
 };
@@ -49,11 +49,27 @@ static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mLeft) == 50, "state layout");
 static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mCTable) == 4668, "state layout");
 static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mPBit) == 13372, "state layout");
 
+// A Char&Len table entry carries the symbol's code length above the symbol
+// (or tree node, whose length field is 0), so that one look-up gives both.
+// Symbols and nodes stay below 1024 (DECODE_TREE_NODES), lengths below 32.
+inline constexpr UINT32 DECODE_ENTRY_LENGTH_SHIFT = 10;
+inline constexpr UINT32 DECODE_ENTRY_SYMBOL_MASK = (1U << DECODE_ENTRY_LENGTH_SHIFT) - 1;
+static_assert(DECODE_TREE_NODES <= DECODE_ENTRY_SYMBOL_MASK + 1, "a node number fits below the length");
+inline constexpr UINT32 DecodePackEntry(UINT32 Symbol, UINT32 Length) {
+  return Symbol | (Length << DECODE_ENTRY_LENGTH_SHIFT);
+}
+
 // Builds the look-up table (and the tree part for codes longer than TableBits)
 // of a canonical code from its NumSymbols code lengths. The lengths must form
 // a complete prefix code: every length at most 16 and their Kraft sum exactly
 // one. Returns false, and leaves the table and trees untouched, otherwise.
+// With PackLengths the entries of symbols carry their lengths (DecodePackEntry).
 bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *BitLen, UINT32 TableBits,
-                      UINT16 *Table);
+                      UINT16 *Table, bool PackLengths);
+
+// Puts the lengths of BitLen into the entries of a packed table that were
+// built from other lengths: a table kept when its new lengths were unusable
+// decodes its symbols with the new lengths, as if they were looked up apart.
+VOID DecodeRepackTable(UINT16 *Table, UINT32 TableBits, const UINT8 *BitLen, UINT32 NumSymbols);
 
 #endif  // ZEPHRIN_ACPI_DXE_COMPRESS_DECOMPRESS_STATE_H_

@@ -388,32 +388,83 @@ TEST(DecompressInterfaceTest, ScratchIsExactlyTheStatedSize) {
 
 // Matches at every short distance and at lengths around the 8-byte word: the
 // output must be what a byte-by-byte copy gives (an overlapping match repeats
-// its source). The oracle is that byte-by-byte copy, done here.
+// its source). The oracle is that byte-by-byte copy, done here. The tail of
+// literals after the match is 1 byte (the copy must stop at the output's
+// end) or 9 bytes (room for the word copy to run past the match, which the
+// tail must then overwrite).
 TEST(DecompressMatchCopyTest, EveryShortDistanceAndLengthCopiesBytewise) {
   const std::string Prefix = "abcdefghijklmnopqrst";
-  for (uint32_t Distance = 1; Distance <= Prefix.size(); Distance++) {
-    for (uint32_t Length : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 100u, 256u}) {
-      SCOPED_TRACE("distance " + std::to_string(Distance) + " length " + std::to_string(Length));
-      std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
-      CSymbols.push_back('z');
-      CSymbols.push_back(Length + 253);
-      uint32_t PositionBits = 0;
-      while (((Distance - 1) >> PositionBits) != 0) PositionBits++;
-      BlockWriter Writer(CSymbols, {PositionBits});
-      BitWriter Out;
-      Writer.PutHeader(Out, static_cast<uint16_t>(Prefix.size() + 2));
-      for (char Byte : Prefix) Writer.Literal(Out, static_cast<uint8_t>(Byte));
-      Writer.Match(Out, Length, Distance);
-      Writer.Literal(Out, 'z');
-      Bytes Expected(Prefix.begin(), Prefix.end());
-      for (uint32_t Index = 0; Index < Length; Index++)
-        Expected.push_back(Expected[Expected.size() - Distance]);
-      Expected.push_back('z');
-      DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
-      ASSERT_EQ(Result.Status, EFI_SUCCESS);
-      ASSERT_TRUE(Result.Output == Expected);
+  for (const std::string Tail : {"z", "zyxwvuZYX"}) {
+    for (uint32_t Distance = 1; Distance <= Prefix.size(); Distance++) {
+      for (uint32_t Length : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 100u, 256u}) {
+        SCOPED_TRACE("distance " + std::to_string(Distance) + " length " + std::to_string(Length) + " tail " +
+                     std::to_string(Tail.size()));
+        std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
+        CSymbols.insert(CSymbols.end(), Tail.begin(), Tail.end());
+        CSymbols.push_back(Length + 253);
+        uint32_t PositionBits = 0;
+        while (((Distance - 1) >> PositionBits) != 0) PositionBits++;
+        BlockWriter Writer(CSymbols, {PositionBits});
+        BitWriter Out;
+        Writer.PutHeader(Out, static_cast<uint16_t>(Prefix.size() + 1 + Tail.size()));
+        for (char Byte : Prefix) Writer.Literal(Out, static_cast<uint8_t>(Byte));
+        Writer.Match(Out, Length, Distance);
+        for (char Byte : Tail) Writer.Literal(Out, static_cast<uint8_t>(Byte));
+        Bytes Expected(Prefix.begin(), Prefix.end());
+        for (uint32_t Index = 0; Index < Length; Index++)
+          Expected.push_back(Expected[Expected.size() - Distance]);
+        Expected.insert(Expected.end(), Tail.begin(), Tail.end());
+        DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+        ASSERT_EQ(Result.Status, EFI_SUCCESS);
+        ASSERT_TRUE(Result.Output == Expected);
+      }
     }
   }
+}
+
+// A match cut short by the end of the output: the word copy must not run past
+// the announced size, even with the source far enough back for it. The guard
+// page behind the output faults on the first byte beyond it.
+TEST(DecompressMatchCopyTest, MatchAtTheOutputsEndStopsThere) {
+  const std::string Prefix = "abcdefghijklmnopqrst";
+  for (uint32_t Cut = 1; Cut <= 12; Cut++) {
+    SCOPED_TRACE("bytes of the match kept " + std::to_string(Cut));
+    std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
+    CSymbols.push_back(16 + 253);
+    BlockWriter Writer(CSymbols, {4});
+    BitWriter Out;
+    Writer.PutHeader(Out, static_cast<uint16_t>(Prefix.size() + 1));
+    for (char Byte : Prefix) Writer.Literal(Out, static_cast<uint8_t>(Byte));
+    Writer.Match(Out, 16, 16);
+    Bytes Expected(Prefix.begin(), Prefix.end());
+    for (uint32_t Index = 0; Index < Cut; Index++) Expected.push_back(Expected[Expected.size() - 16]);
+    DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+    ASSERT_EQ(Result.Status, EFI_SUCCESS);
+    ASSERT_TRUE(Result.Output == Expected);
+  }
+}
+
+// Unusable Char&Len lengths keep the previous block's table, and each symbol
+// it gives is read with its new length. Block 1: 'A' and 'B' with 1-bit codes
+// (0, 1). Block 2: A=2, B=2, C=1, D=1 bits, an over-full code; the kept table
+// still maps a first bit 0 to 'A' and 1 to 'B', now two bits each, so the bits
+// 00 10 01 11 give ABAB (read with the old one-bit lengths they would give AABA).
+TEST(DecompressKeptTableTest, KeptCharLenTableReadsSymbolsWithTheirNewLengths) {
+  std::vector<uint8_t> Complete(510, 0), OverFull(510, 0);
+  Complete['A'] = Complete['B'] = 1;
+  OverFull['A'] = OverFull['B'] = 2;
+  OverFull['C'] = OverFull['D'] = 1;
+  const std::vector<uint8_t> Positions = {1, 1};
+  BitWriter Out;
+  BlockWriter First = BlockWriter::WithLengths(Complete, Positions);
+  First.PutHeader(Out, 2);
+  First.Literal(Out, 'A');
+  First.Literal(Out, 'B');
+  BlockWriter::WithLengths(OverFull, Positions).PutHeader(Out, 4);
+  Out.Put(8, 0x27);  // 00 10 01 11
+  DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), 6));
+  ASSERT_EQ(Result.Status, EFI_SUCCESS);
+  EXPECT_EQ(std::string(Result.Output.begin(), Result.Output.end()), "ABABAB");
 }
 
 }  // namespace
