@@ -39,7 +39,7 @@ struct InspectOptions {
   // InputForm::Store only: the record's attributes, and where it lies
   // ("variable store record @0x4130").
   uint32_t StoreAttributes = 0;
-  std::string StoreRecord;
+  std::string StoreRecord{};
 };
 
 struct CacheEntry {
