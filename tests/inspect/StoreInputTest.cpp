@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 
 #include "acpi_dxe/blob/BlobCache.h"
 #include "sim/DmpStore.h"
@@ -127,6 +128,10 @@ struct BadStoreRow {
   std::function<Bytes()> Make;
   const char *Reason;  // after "acpi-cache-inspect: FILE: "
 };
+
+void PrintTo(const BadStoreRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class BadStoreInput : public StoreInput, public ::testing::WithParamInterface<BadStoreRow> {};
 

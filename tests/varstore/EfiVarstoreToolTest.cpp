@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 
 #include "tests/varstore/VarStoreTestSupport.h"
 
@@ -69,6 +70,10 @@ struct ToolErrorRow {
   int Exit;
   const char *Stderr;  // "STORE" stands for the store's path
 };
+
+void PrintTo(const ToolErrorRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class EfiVarstoreErrors : public EfiVarstoreTool, public ::testing::WithParamInterface<ToolErrorRow> {};
 

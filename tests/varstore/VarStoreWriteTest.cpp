@@ -3,6 +3,8 @@
 // store headers stay valid and bytes outside the variables area stay put.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/varstore/VarStoreTestSupport.h"
 
 namespace varstore_test {
@@ -34,6 +36,10 @@ struct ReplaceRow {
   UINT32 Attributes;
   Bytes Data;
 };
+
+void PrintTo(const ReplaceRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class Replace : public ::testing::TestWithParam<ReplaceRow> {};
 
