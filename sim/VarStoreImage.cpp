@@ -240,6 +240,13 @@ void ChooseCurrent(VarStoreContents *Contents) {
   }
 }
 
+bool FreeSpaceErased(const std::vector<UINT8> &Image, const VarStoreContents &Contents) {
+  for (size_t Offset = Contents.FreeOffset; Offset < Contents.Location.StoreEnd(); Offset++) {
+    if (Image[Offset] != kErased) return false;
+  }
+  return true;
+}
+
 void PutBytes(std::vector<UINT8> *Out, const VOID *Bytes, size_t Size) {
   const auto *From = static_cast<const UINT8 *>(Bytes);
   Out->insert(Out->end(), From, From + Size);
@@ -412,7 +419,9 @@ bool SetVarStoreVariable(std::vector<UINT8> *Image, const StoredVariable &Variab
     return true;
   }
   const std::vector<UINT8> Record = EncodeRecord(Variable, Authenticated, VAR_ADDED);
-  if (Record.size() > Contents.FreeBytes()) {
+  // A record appended in front of leftover bytes would let the next walk run
+  // on into them; such a store is compacted first, as a firmware does at start.
+  if (Record.size() > Contents.FreeBytes() || !FreeSpaceErased(*Image, Contents)) {
     std::string Why;
     if (RewriteVarStore(Image, CompactedWith(Contents, Variable), &Why)) return true;
     *Error = "the store is full: " + KeyText(Variable.Name, Variable.Guid) + " needs " + Hex(Record.size()) +

@@ -76,9 +76,9 @@ bool ReadVarStore(const UINT8 *Data, size_t Size, VarStoreContents *Out, std::st
 
 // Writes a variable into the image: over the current copy when only its data
 // bytes change and their size stays; else appended, the old copy marked in
-// deleted transition before and deleted after. A full store is compacted once
-// (current variables only) before it is refused. The image is left unchanged
-// on failure.
+// deleted transition before and deleted after. A full store, or one whose free
+// space is not erased, is compacted (current variables only) first; what still
+// does not fit is refused. The image is left unchanged on failure.
 bool SetVarStoreVariable(std::vector<UINT8> *Image, const StoredVariable &Variable, std::string *Error);
 // Marks the current copy (and any copy in deleted transition) deleted.
 bool DeleteVarStoreVariable(std::vector<UINT8> *Image, const std::u16string &Name, const EFI_GUID &Guid,

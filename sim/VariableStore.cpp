@@ -104,7 +104,7 @@ bool ReadVariableStoreFile(const std::string &Path, std::vector<StoredVariable> 
 // Keeps the file's own geometry (and whatever lies outside its variables area)
 // when it already holds a sound store; otherwise starts from an empty image.
 bool WriteVariableStoreFile(const std::string &Path, const std::vector<StoredVariable> &Variables,
-                            std::string *Error) {
+                            std::string *Error, bool *DoesNotFit) {
   std::vector<UINT8> Image;
   VarStoreLocation Location;
   std::string Why;
@@ -117,6 +117,7 @@ bool WriteVariableStoreFile(const std::string &Path, const std::vector<StoredVar
   }
   if (!RewriteVarStore(&Image, NonVolatile, &Why)) {
     *Error = Path + ": " + Why;
+    if (DoesNotFit != nullptr) *DoesNotFit = true;
     return false;
   }
   // Written beside and renamed, so a boot that dies mid-write keeps the old store.
@@ -144,10 +145,14 @@ VariableStore::VariableStore(Platform &Owner) : mOwner(Owner) {
   if (!ReadVariableStoreFile(Path, &mVariables, &mLoadError)) mVariables.clear();
 }
 
-void VariableStore::Persist() {
+bool VariableStore::Persist() {
   const std::string &Path = mOwner.Options().VariableStorePath;
   std::string Error;
-  if (!Path.empty() && !WriteVariableStoreFile(Path, mVariables, &Error)) mOwner.ReportFault(Error);
+  bool DoesNotFit = false;
+  if (Path.empty() || WriteVariableStoreFile(Path, mVariables, &Error, &DoesNotFit)) return true;
+  if (DoesNotFit) return false;
+  mOwner.ReportFault(Error);
+  return true;
 }
 
 StoredVariable *VariableStore::Lookup(const std::u16string &Name, const EFI_GUID &Guid) {
@@ -215,7 +220,9 @@ void VariableStore::Put(const std::u16string &Name, const EFI_GUID &Guid, UINT32
   } else {
     mVariables.push_back(StoredVariable{Guid, Name, Attributes, Data});
   }
-  if ((Attributes & EFI_VARIABLE_NON_VOLATILE) != 0) Persist();
+  if ((Attributes & EFI_VARIABLE_NON_VOLATILE) != 0 && !Persist()) {
+    mOwner.ReportFault("the store file cannot hold " + NameText(Name) + ": its variables area is full");
+  }
 }
 
 // GetVariable: after ExitBootServices only runtime-access variables are
@@ -354,12 +361,23 @@ EFI_STATUS VariableStore::Store(StoredVariable *Existing, const std::u16string &
   UINTN Capacity = NonVolatile ? mOwner.Options().NonVolatileStoreSize : mOwner.Options().VolatileStoreSize;
   UINTN Used = UsedBytes(NonVolatile) - (Existing != nullptr ? RecordSize(Name, Existing->Data.size()) : 0);
   if (RecordSize(Name, Data.size()) > Capacity - std::min(Used, Capacity)) return EFI_OUT_OF_RESOURCES;
+  std::vector<UINT8> Previous;
   if (Existing != nullptr) {
+    Previous = std::move(Existing->Data);
     Existing->Data = std::move(Data);
   } else {
     mVariables.push_back(StoredVariable{Guid, Name, Attributes, std::move(Data)});
   }
-  if (NonVolatile) Persist();
+  // The store file's records (authenticated headers) may not fit where the
+  // rules above still do: then the write fails as a full flash fails it.
+  if (NonVolatile && !Persist()) {
+    if (Existing != nullptr) {
+      Existing->Data = std::move(Previous);
+    } else {
+      mVariables.pop_back();
+    }
+    return EFI_OUT_OF_RESOURCES;
+  }
   return EFI_SUCCESS;
 }
 

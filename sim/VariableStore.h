@@ -23,8 +23,10 @@ inline constexpr UINTN kVariableHeaderSize = 32;
 // Reads a store file; false (with a reason) when it is missing or malformed.
 bool ReadVariableStoreFile(const std::string &Path, std::vector<StoredVariable> *Variables,
                            std::string *Error);
+// Writes the non-volatile ones; *DoesNotFit (when given) tells a store too
+// small for them from a file that cannot be written.
 bool WriteVariableStoreFile(const std::string &Path, const std::vector<StoredVariable> &Variables,
-                            std::string *Error);
+                            std::string *Error, bool *DoesNotFit = nullptr);
 
 class VariableStore {
  public:
@@ -73,7 +75,9 @@ class VariableStore {
   EFI_STATUS Store(StoredVariable *Existing, const std::u16string &Name, const EFI_GUID &Guid,
                    UINT32 Attributes, std::vector<UINT8> Data);
   void Erase(StoredVariable *Existing);
-  void Persist();
+  // False when the variables do not fit the store file (nothing written); a
+  // file that cannot be written is a platform fault, and the variables stand.
+  bool Persist();
 
   Platform &mOwner;
   std::vector<StoredVariable> mVariables;  // store order: GetNextVariableName walks it

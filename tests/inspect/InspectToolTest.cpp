@@ -156,10 +156,13 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--list", "a"},
                  2,
                  std::string("acpi-cache-inspect: unknown option --list\n") + kTry},
-        UsageRow{"BothForms",
-                 {"--raw", "--efivarfs", "a"},
-                 2,
-                 std::string("acpi-cache-inspect: --raw and --efivarfs exclude each other\n") + kTry},
+        UsageRow{
+            "BothForms",
+            {"--raw", "--efivarfs", "a"},
+            2,
+            std::string(
+                "acpi-cache-inspect: --raw, --efivarfs, --varstore and --dmpstore exclude each other\n") +
+                kTry},
         UsageRow{"ExtractWithoutDirectory",
                  {"a", "--extract"},
                  2,

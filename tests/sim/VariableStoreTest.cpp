@@ -348,3 +348,39 @@ TEST(VariablePersistence, StoreOvmfWroteCarriesItsVariablesIntoASimulatedBoot) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rules that allow more than OVMF's 0x40000-byte store holds: a write the store
+// file cannot take fails as on a full flash and changes nothing.
+TEST(VariablePersistence, WriteTheStoreFileCannotHoldFailsAndChangesNothing) {
+  std::string Path = TempStorePath();
+  std::remove(Path.c_str());
+  sim::PlatformOptions Options;
+  Options.VariableStorePath = Path;
+  Options.MaxVariableSize = 0x48000;
+  Options.NonVolatileStoreSize = 0x100000;
+  sim::Platform Boot(Options);
+  EFI_RUNTIME_SERVICES *Rt = Boot.RuntimeServices();
+  std::vector<UINT8> Big(0x40000, 0xA5);
+  EXPECT_EQ(Rt->SetVariable(const_cast<CHAR16 *>(u"Big"), &kVendor, kNvBs, Big.size(), Big.data()),
+            EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(Boot.Variables().Find(u"Big", kVendor), nullptr);
+  Big.resize(0x1000);
+  ASSERT_EQ(Rt->SetVariable(const_cast<CHAR16 *>(u"Big"), &kVendor, kNvBs, Big.size(), Big.data()),
+            EFI_SUCCESS);
+  std::vector<UINT8> Bigger(0x3FF80, 0x5A);
+  EXPECT_EQ(Rt->SetVariable(const_cast<CHAR16 *>(u"Big"), &kVendor, kNvBs, Bigger.size(), Bigger.data()),
+            EFI_OUT_OF_RESOURCES);
+  ASSERT_NE(Boot.Variables().Find(u"Big", kVendor), nullptr);
+  EXPECT_EQ(Boot.Variables().Find(u"Big", kVendor)->Data, Big);
+  EXPECT_TRUE(Boot.Faults().empty());
+  std::vector<sim::StoredVariable> Stored;
+  std::string Error;
+  ASSERT_TRUE(sim::ReadVariableStoreFile(Path, &Stored, &Error)) << Error;
+  ASSERT_EQ(Stored.size(), 1u);
+  EXPECT_EQ(Stored[0].Data, Big);
+  std::remove(Path.c_str());
+}
+
+}  // namespace

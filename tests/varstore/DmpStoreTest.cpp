@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "sim/DmpStore.h"
 #include "tests/varstore/VarStoreTestSupport.h"
@@ -57,6 +58,10 @@ struct BadDumpRow {
   std::function<void(Bytes *)> Mutate;
   const char *Message;
 };
+
+void PrintTo(const BadDumpRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class BadDump : public ::testing::TestWithParam<BadDumpRow> {};
 

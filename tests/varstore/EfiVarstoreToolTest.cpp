@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 
 #include "tests/varstore/VarStoreTestSupport.h"
 
@@ -70,6 +71,10 @@ struct ToolErrorRow {
   const char *Stderr;  // "STORE" stands for the store's path
 };
 
+void PrintTo(const ToolErrorRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
+
 class EfiVarstoreErrors : public EfiVarstoreTool, public ::testing::WithParamInterface<ToolErrorRow> {};
 
 std::string WithStore(std::string Text, const std::string &Store) {
@@ -96,6 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                      {"delete", "STORE", "X", "79660e97-514b-4cfc-873f"},
                      2,
                      "efi-varstore: not a GUID: 79660e97-514b-4cfc-873f"},
+        ToolErrorRow{"NonAsciiName",
+                     {"delete", "STORE", "Caf\xc3\xa9", kCache},
+                     2,
+                     "efi-varstore: NAME must be printable ASCII: Caf\xc3\xa9"},
         ToolErrorRow{"BadAttributes",
                      {"set", "STORE", "X", kCache, "NV", "STORE"},
                      2,

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 
 #include "sim/FvImage.h"
 #include "tests/varstore/VarStoreTestSupport.h"
@@ -125,6 +126,10 @@ struct StateRow {
   const char *SecondReason;
 };
 
+void PrintTo(const StateRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
+
 class CopyStates : public ::testing::TestWithParam<StateRow> {};
 
 TEST_P(CopyStates, DecideTheCurrentCopy) {
@@ -165,6 +170,10 @@ struct BadRow {
   std::function<void(Bytes *)> Mutate;
   const char *Message;
 };
+
+void PrintTo(const BadRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class BadStore : public ::testing::TestWithParam<BadRow> {};
 

@@ -3,6 +3,8 @@
 // store headers stay valid and bytes outside the variables area stay put.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/varstore/VarStoreTestSupport.h"
 
 namespace varstore_test {
@@ -34,6 +36,10 @@ struct ReplaceRow {
   UINT32 Attributes;
   Bytes Data;
 };
+
+void PrintTo(const ReplaceRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 class Replace : public ::testing::TestWithParam<ReplaceRow> {};
 
@@ -103,6 +109,22 @@ TEST(VarStoreWrite, FullStoreIsCompactedAndWhatNeverFitsIsRefusedUnchanged) {
   EXPECT_TRUE(Image == Before);
 }
 
+// Leftover bytes after the last record (an old record whose start id was lost):
+// appending in front of them would make the next walk run into them.
+TEST(VarStoreWrite, LeftoverBytesInTheFreeSpaceAreErasedByACompactionFirst) {
+  Bytes Image =
+      SmallStore(true, {Variable(u"Var", kCacheGuid, kNvBs, {1}), Variable(u"Old", kCacheGuid, kNvBs, {2})});
+  const size_t Old = FirstRecord(Image) + 72;
+  Put16(&Image, Old, 0x0000);  // the walk now ends at Old; its bytes stay
+  Put16(&Image, Old + 0x100, VARIABLE_DATA);
+  ASSERT_TRUE(Set(&Image, Variable(u"New", kGlobalGuid, 7, Bytes(0x40, 3))));
+  const sim::VarStoreContents Contents = MustRead(Image);
+  ASSERT_EQ(Contents.Copies.size(), 2u);
+  EXPECT_EQ(Contents.Copies[1].Variable.Name, u"New");
+  EXPECT_EQ(Contents.Copies[1].Offset, Old);
+  EXPECT_EQ(Image[Old + 0x100], 0xFF);
+}
+
 TEST(VarStoreWrite, AuthenticatedFieldsSurviveACompaction) {
   sim::StoredVariable Signed = Variable(u"db", kGlobalGuid, 0x27, {1, 2});
   Signed.MonotonicCount = 5;
@@ -113,7 +135,8 @@ TEST(VarStoreWrite, AuthenticatedFieldsSurviveACompaction) {
   ASSERT_TRUE(Set(&Image, Variable(u"Other", kGlobalGuid, 7, {3})));
   std::string Error;
   ASSERT_TRUE(sim::RewriteVarStore(&Image, {MustRead(Image).Find(u"db", kGlobalGuid)->Variable}, &Error));
-  const sim::VarCopy *Read = MustRead(Image).Find(u"db", kGlobalGuid);
+  const sim::VarStoreContents After = MustRead(Image);
+  const sim::VarCopy *Read = After.Find(u"db", kGlobalGuid);
   ASSERT_NE(Read, nullptr);
   EXPECT_EQ(Read->Variable.MonotonicCount, 5u);
   EXPECT_EQ(Read->Variable.TimeStamp.Year, 2024);

@@ -11,6 +11,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "sim/Platform.h"
+#include "sim/VarStoreImage.h"
 
 namespace inspect {
 
@@ -249,33 +250,17 @@ bool UsesEfivarfsForm(const uint8_t *Data, size_t Size, InputForm Form) {
 }
 
 std::string AttributeNames(uint32_t Attributes) {
-  static const struct {
-    uint32_t Bit;
-    const char *Name;
-  } kNames[] = {
-      {EFI_VARIABLE_NON_VOLATILE, "NV"},
-      {EFI_VARIABLE_BOOTSERVICE_ACCESS, "BS"},
-      {EFI_VARIABLE_RUNTIME_ACCESS, "RT"},
-      {EFI_VARIABLE_HARDWARE_ERROR_RECORD, "HR"},
-      {EFI_VARIABLE_AUTHENTICATED_WRITE_ACCESS, "AW"},
-      {EFI_VARIABLE_TIME_BASED_AUTHENTICATED_WRITE_ACCESS, "AT"},
-      {EFI_VARIABLE_APPEND_WRITE, "AP"},
-  };
-  std::string Names;
-  uint32_t Rest = Attributes;
-  for (const auto &Entry : kNames) {
-    if ((Attributes & Entry.Bit) == 0) continue;
-    Names += (Names.empty() ? "" : "+") + std::string(Entry.Name);
-    Rest &= ~Entry.Bit;
-  }
-  if (Rest != 0) Names += (Names.empty() ? "" : "+") + Hex(Rest);
-  return Names.empty() ? "none" : Names;
+  return sim::VariableAttributeNames(Attributes);
 }
 
 InspectReport InspectCache(const uint8_t *Data, size_t Size, const InspectOptions &Options) {
   InspectReport Report;
   Report.FormIsEfivarfs = UsesEfivarfsForm(Data, Size, Options.Form);
   Report.Attributes = ACPI_DATA_CACHE_VARIABLE_ATTRIBUTES;
+  if (Options.Form == InputForm::Store) {
+    Report.Attributes = Options.StoreAttributes;
+    Report.StoreRecord = Options.StoreRecord;
+  }
   if (Report.FormIsEfivarfs) {
     if (Size < kEfivarfsPrefixSize) {
       Report.Error =

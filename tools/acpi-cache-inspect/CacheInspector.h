@@ -27,6 +27,8 @@ enum class InputForm {
   Auto,      // efivarfs when the first 4 bytes are a plausible attribute value
   Raw,       // the file is the variable's data
   Efivarfs,  // the first 4 bytes are the attributes, the rest the data
+  Store,     // the data of a record found in a variable store or a dump;
+             // InspectOptions carries its attributes and where it was found
 };
 
 struct InspectOptions {
@@ -34,6 +36,10 @@ struct InspectOptions {
   // Load a variable whose attributes the driver would refuse, as if they were
   // NV+BS; the listing still names the real attributes.
   bool AnyAttributes = false;
+  // InputForm::Store only: the record's attributes, and where it lies
+  // ("variable store record @0x4130").
+  uint32_t StoreAttributes = 0;
+  std::string StoreRecord{};
 };
 
 struct CacheEntry {
@@ -49,6 +55,7 @@ struct CacheEntry {
 
 struct InspectReport {
   bool FormIsEfivarfs = false;
+  std::string StoreRecord;        // InputForm::Store: where the record lies
   uint32_t Attributes = 0;        // from the prefix, or NV+BS for the raw form
   uint32_t VariableSize = 0;      // bytes of variable data (prefix excluded)
   uint32_t DecompressedSize = 0;  // bytes of blob stream

@@ -132,11 +132,11 @@ bool CarriesOemTableId(const CacheEntry &Entry) {
 
 std::string DescribeVariable(const InspectReport &Report) {
   std::string Text = "AcpiDataCache: ";
-  if (Report.FormIsEfivarfs) {
+  if (Report.FormIsEfivarfs || !Report.StoreRecord.empty()) {
     char Attributes[16];
     std::snprintf(Attributes, sizeof(Attributes), "0x%08x", Report.Attributes);
-    Text += "efivarfs form, attributes " + std::string(Attributes) + " (" +
-            AttributeNames(Report.Attributes) + ")";
+    Text += (Report.FormIsEfivarfs ? std::string("efivarfs form") : Report.StoreRecord) + ", attributes " +
+            std::string(Attributes) + " (" + AttributeNames(Report.Attributes) + ")";
   } else {
     Text += "raw form";
   }

@@ -7,6 +7,7 @@
 
 #include "tools/acpi-cache-inspect/CacheInspector.h"
 #include "tools/acpi-cache-inspect/EntryFormat.h"
+#include "tools/acpi-cache-inspect/StoreSource.h"
 
 namespace {
 
@@ -30,15 +31,27 @@ options:
                      first 4 bytes are 0x00000003 or 0x00000007, unless the file
                      is exactly that value + 8 bytes long (a raw stream whose
                      compressed-size field holds it); otherwise as raw data.
+  --varstore         FILE is a variable store image: a virtual machine's
+                     OVMF_VARS.fd, or a board's flash image (or its NVRAM
+                     volume) read back with a programmer; the current copy of
+                     AcpiDataCache is inspected, and AcpiCacheLockIndicator shown
+  --dmpstore         FILE was saved by the UEFI shell's "dmpstore -s FILE" (or
+                     "dmpstore -all -s FILE"); each record's CRC32 is checked
   --any-attributes   inspect a variable whose attributes are not NV+BS, which
                      the driver would refuse
   --extract DIR      write each stored table to DIR/<entry>-<signature>.dat,
                      ready for "iasl -d"
-  --verbose          also print the driver's debug output (on stderr)
+  --verbose          also print the driver's debug output (on stderr) and, with
+                     --varstore, the copies of the two variables a firmware
+                     skips (deleted, superseded, interrupted writes)
   -h, --help         this text
 
+Linux's efivarfs does not show AcpiDataCache: it is a boot-service variable.
+Read it from a variable store or a dmpstore file instead.
+
 exit status: 0 the cache is sound; 1 the cache is refused, corrupt, or holds a
-malformed entry; 2 bad usage; 3 FILE cannot be read or DIR cannot be written.
+malformed entry, or the store is unreadable or holds no cache; 2 bad usage;
+3 FILE cannot be read or DIR cannot be written.
 )";
 
 enum ExitCode { kExitClean = 0, kExitBadCache = 1, kExitUsage = 2, kExitIo = 3 };
@@ -51,6 +64,8 @@ struct Arguments {
   std::string File;
   std::string ExtractDir;
   bool Verbose = false;
+  bool FromStore = false;
+  inspect::StoreKind Store = inspect::StoreKind::VarStore;
   inspect::InspectOptions Options;
 };
 
@@ -68,10 +83,12 @@ int ParseArguments(int Argc, char **Argv, Arguments *Out) {
       std::fputs(kHelp, stdout);
       return kExitClean;
     }
-    if (Arg == "--raw" || Arg == "--efivarfs") {
-      if (FormGiven) return Usage("--raw and --efivarfs exclude each other");
+    if (Arg == "--raw" || Arg == "--efivarfs" || Arg == "--varstore" || Arg == "--dmpstore") {
+      if (FormGiven) return Usage("--raw, --efivarfs, --varstore and --dmpstore exclude each other");
       FormGiven = true;
       Out->Options.Form = Arg == "--raw" ? inspect::InputForm::Raw : inspect::InputForm::Efivarfs;
+      Out->FromStore = Arg == "--varstore" || Arg == "--dmpstore";
+      Out->Store = Arg == "--dmpstore" ? inspect::StoreKind::DmpStore : inspect::StoreKind::VarStore;
     } else if (Arg == "--any-attributes") {
       Out->Options.AnyAttributes = true;
     } else if (Arg == "--verbose") {
@@ -139,6 +156,36 @@ int Report(const Arguments &Args, const inspect::InspectReport &Result) {
   return kExitClean;
 }
 
+std::string HexText(size_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
+  return Text;
+}
+
+// The cache as a store holds it: the store's own lines first, then the listing.
+int InspectFromStore(Arguments Args, const std::vector<uint8_t> &Data) {
+  const inspect::StoreLookup Found = inspect::LookUpCacheInStore(Args.Store, Data.data(), Data.size());
+  if (!Found.Error.empty()) return Fail(Args.File, Found.Error, kExitBadCache);
+  for (const std::string &Line : Found.Notes) std::printf("%s\n", Line.c_str());
+  if (Args.Verbose) {
+    for (const std::string &Line : Found.Skipped) std::printf("%s\n", Line.c_str());
+  }
+  std::printf("%s\n", inspect::DescribeLockIndicator(Args.Store, Found.LockIndicator).c_str());
+  if (!Found.Cache.Found) {
+    return Fail(Args.File,
+                "no AcpiDataCache variable (vendor GUID 79660e97-514b-4cfc-873f-02b3ab00c086) in the " +
+                    std::string(Args.Store == inspect::StoreKind::VarStore ? "store" : "dump"),
+                kExitBadCache);
+  }
+  Args.Options.Form = inspect::InputForm::Store;
+  Args.Options.StoreAttributes = Found.Cache.Attributes;
+  Args.Options.StoreRecord =
+      std::string(Args.Store == inspect::StoreKind::VarStore ? "variable store" : "dmpstore") + " record @" +
+      HexText(Found.Cache.Offset);
+  const std::vector<uint8_t> &Cache = Found.Cache.Data;
+  return Report(Args, inspect::InspectCache(Cache.data(), Cache.size(), Args.Options));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -148,6 +195,10 @@ int main(int argc, char **argv) {
   std::vector<uint8_t> Data;
   bool TooLarge = false;
   if (!ReadBounded(Args.File, &Data, &TooLarge)) return Fail(Args.File, "cannot read the file", kExitIo);
+  if (Args.FromStore) {
+    if (TooLarge) return Fail(Args.File, "larger than 64 MiB, not a variable store", kExitBadCache);
+    return InspectFromStore(Args, Data);
+  }
   if (TooLarge) return Fail(Args.File, "larger than 64 MiB, not a cache variable", kExitBadCache);
   return Report(Args, inspect::InspectCache(Data.data(), Data.size(), Args.Options));
 }

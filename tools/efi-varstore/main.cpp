@@ -28,7 +28,8 @@ or a whole flash image that holds the variable store volume.
            bytes change), a full store is compacted
   delete   marks the variable deleted
 
-GUID in registry format, e.g. 79660e97-514b-4cfc-873f-02b3ab00c086.
+NAME in printable ASCII; GUID in registry format, e.g.
+79660e97-514b-4cfc-873f-02b3ab00c086.
 exit status: 0 done; 1 FILE holds no sound store, or no such variable, or it
 does not fit; 2 bad usage; 3 a file cannot be read or written.
 )";
@@ -127,6 +128,11 @@ int Run(const Command &Cmd) {
   if (Cmd.Verb == "list") return List(Contents, Cmd.Verbose);
   EFI_GUID Guid{};
   if (!sim::ParseGuidText(Cmd.Args[2], &Guid)) return Usage("not a GUID: " + Cmd.Args[2]);
+  for (const char Char : Cmd.Args[1]) {
+    if (static_cast<unsigned char>(Char) < 0x20 || static_cast<unsigned char>(Char) >= 0x7F) {
+      return Usage("NAME must be printable ASCII: " + Cmd.Args[1]);
+    }
+  }
   const std::u16string Name = Ucs2(Cmd.Args[1]);
   if (Cmd.Verb == "get") {
     const sim::VarCopy *Copy = Contents.Find(Name, Guid);
