@@ -62,6 +62,32 @@ bool ReadRegionLength(const std::vector<UINT8> &Table, const MetaLocator &Region
   return RegionLengthConstant(Table, Region, &At, &Prefix) && ReadAmlConstant(Table, At, Prefix, Length);
 }
 
+// An OemTableId shorter than 8 characters is padded with blanks in a
+// description, with blanks or NULs in real tables: a statement names the
+// table whose id differs from its own only in that padding.
+UINT64 WithoutPadding(UINT64 OemTableId) {
+  for (int Byte = 7; Byte >= 0; Byte--) {
+    UINT64 Mask = 0xFFull << (8 * Byte);
+    UINT64 Character = (OemTableId & Mask) >> (8 * Byte);
+    if (Character != ' ' && Character != 0) break;
+    OemTableId &= ~Mask;
+  }
+  return OemTableId;
+}
+
+void MatchPaddedOemTableIds(const std::vector<acpi_meta::LoadedTable> &Tables, acpi_meta::Description *Desc) {
+  for (acpi_meta::Statement &Statement : Desc->Statements) {
+    if (!Statement.Target.HasOemTableId) continue;
+    for (const acpi_meta::LoadedTable &Table : Tables) {
+      if (Table.Signature == Statement.Target.Signature &&
+          WithoutPadding(Table.OemTableId) == WithoutPadding(Statement.Target.OemTableId)) {
+        Statement.Target.OemTableId = Table.OemTableId;
+        break;
+      }
+    }
+  }
+}
+
 std::string TableFileStem(const std::string &Signature, int Instance) {
   std::string Stem;
   for (char Character : Signature) Stem += static_cast<char>(tolower(static_cast<unsigned char>(Character)));
@@ -100,9 +126,11 @@ bool DumpPlatform::Arrange(const std::vector<sim::DumpTable> &Dumped, std::strin
   }
   std::vector<UINT8> &Fadt = mTables.front().Bytes;
   UINT8 Revision = Fadt[8];
+  UINT8 Minor = Fadt.size() > 131 ? Fadt[131] : 0;
   size_t Length = Fadt.size();
   if (sim::PresentFadtAs63(&Fadt)) {
-    mNotes.push_back("FADT revision " + std::to_string(Revision) + " (" + std::to_string(Length) +
+    mNotes.push_back("FADT revision " + std::to_string(Revision) + "." + std::to_string(Minor) + " (" +
+                     std::to_string(Length) +
                      " bytes) presented as ACPI 6.3 (276 bytes, fields kept): the driver captures only a 6.3 FADT");
   }
   return true;
@@ -134,6 +162,7 @@ bool DumpPlatform::UseDescription(const std::string &Path, std::string *Error) {
     Loaded.push_back({Table.Name, Table.Bytes, Signature, OemTableIdOf(Table.Bytes)});
   }
   Desc.AmlFiles.clear();
+  MatchPaddedOemTableIds(Loaded, &Desc);
   std::string BaseDir = Path.empty() ? "." : Path.substr(0, Path.find_last_of('/') == std::string::npos ? 0 : Path.find_last_of('/'));
   if (!acpi_meta::BuildMetaDataFromTables(Desc, Loaded, BaseDir.empty() ? "." : BaseDir, &mMetaData, Error)) {
     *Error = Name + ": " + *Error;

@@ -235,7 +235,7 @@ int main(int Argc, char **Argv) {
   for (int Boot = 0; Boot < Options.Certified && AllNormal; Boot++) {
     demo::BootSeen Seen = demo::RunCertifiedBoot(Board, Settings);
     WriteLog(Log, ++BootNumber, Seen.Result);
-    AllNormal &= Session.CertifiedBoot(BootNumber, Seen);
+    AllNormal &= Session.CertifiedBoot(BootNumber, Seen, Settings);
   }
   bool Verified = Session.PrintVerification();
   printf("Full debug log: %s\n", Options.Log.c_str());

@@ -276,8 +276,16 @@ bool Session::CustomBoot(int Number, const BootSeen &Seen, const BootSettings &S
   return Seen.Result.End == sim::BootEnd::Normal;
 }
 
-bool Session::CertifiedBoot(int Number, const BootSeen &Seen) {
+bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings &Settings) {
   BootSummary Summary;
+  std::vector<UINT8> Cache;
+  if (ReadStoredCache(Settings.Store, &Cache)) {
+    inspect::InspectReport Report =
+        inspect::InspectCache(Cache.data(), Cache.size(), inspect::InspectOptions{inspect::InputForm::Raw, false});
+    Summary.Stored = true;
+    Summary.StreamBytes = Report.DecompressedSize;
+    Summary.CompressedBytes = Report.VariableSize;
+  }
   Summary.Number = Number;
   Summary.Custom = false;
   Summary.End = Seen.Result.End == sim::BootEnd::Normal ? "normal" : Seen.Result.Describe();
@@ -287,6 +295,11 @@ bool Session::CertifiedBoot(int Number, const BootSeen &Seen) {
   for (const std::string &Error : Seen.Errors) printf("  error: %s\n", Error.c_str());
   if (Seen.Result.End != sim::BootEnd::Normal) printf("  %s\n", Seen.Result.Describe().c_str());
   printf("  restore took %.1f ms (driver entry to ExitBootServices)\n", Seen.Milliseconds);
+  if (Summary.Stored) {
+    printf("  AcpiDataCache: stream %u bytes, compressed %u bytes\n", Summary.StreamBytes, Summary.CompressedBytes);
+  } else {
+    printf("  AcpiDataCache: none stored\n");
+  }
   if (Summary.FailureNotifications != 0) {
     printf("  the driver notified %zu failure(s):\n", Summary.FailureNotifications);
     for (const std::string &Line : Seen.Result.DebugLines())

@@ -50,7 +50,7 @@ class Session {
   void PrintPlatform(const std::string &Image) const;
   // Each prints its boot and returns whether the boot ended normally.
   bool CustomBoot(int Number, const BootSeen &Seen, const BootSettings &Settings);
-  bool CertifiedBoot(int Number, const BootSeen &Seen);
+  bool CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings &Settings);
   // The verification over all certified boots; true when every table matched
   // and disassembled cleanly.
   bool PrintVerification() const;
