@@ -54,6 +54,13 @@ struct BootSeen {
   std::vector<std::string> Errors;     // the body's own errors
 };
 
+// The sample platform, its DSDT read from a volume file on restore.
+bool PrepareSampleBoard(sample::SamplePlatform *Sample, Board *Board, std::string *Error);
+// A platform from an acpidump text or a table folder (one of the two), with
+// the meta description Meta (empty: the default one), its regions backed.
+bool PrepareDumpBoard(const std::string &AcpiDump, const std::string &Tables, const std::string &Meta,
+                      sample::DumpPlatform *Dump, Board *Board, std::string *Error);
+
 BootSeen RunCustomBoot(const Board &Platform, const BootSettings &Settings);
 BootSeen RunCertifiedBoot(const Board &Platform, const BootSettings &Settings);
 

@@ -111,69 +111,6 @@ bool ParseArguments(int Argc, char **Argv, DemoOptions *Options) {
   return Options->AcpiDump.empty() || Options->Tables.empty();
 }
 
-std::string ReadText(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::stringstream Buffer;
-  Buffer << In.rdbuf();
-  return Buffer.str();
-}
-
-// The sample's description keeps its DSDT as "stored", which a custom path
-// captures but a certified path cannot install: the demo's copy names the
-// volume file the sample platform then carries it in.
-bool PrepareSample(sample::SamplePlatform *Sample, demo::Board *Board, std::string *Error) {
-  std::string Text = ReadText(sample::SampleDescriptionPath());
-  const std::string Stored = "table DSDT stored";
-  size_t At = Text.find(Stored);
-  if (At != std::string::npos) {
-    char Guid[40];
-    const EFI_GUID &File = sample::kDumpDsdtFile;
-    snprintf(Guid, sizeof(Guid), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", File.Data1, File.Data2,
-             File.Data3, File.Data4[0], File.Data4[1], File.Data4[2], File.Data4[3], File.Data4[4], File.Data4[5],
-             File.Data4[6], File.Data4[7]);
-    Text.replace(At, Stored.size(), std::string("table DSDT from-fv file=") + Guid);
-  }
-  std::string Path = "/tmp/zephrin-demo-sample-" + std::to_string(getpid()) + ".meta";
-  std::ofstream(Path) << Text;
-  bool Loaded = Sample->Load(Error, "", Path);
-  unlink(Path.c_str());
-  if (!Loaded) return false;
-  Board->Title = "the sample platform (tests/fixtures/acpi)";
-  Board->MetaData = Sample->MetaData();
-  if (!sample::ReadMetaRecords(Board->MetaData, &Board->Records, Error)) return false;
-  const sample::SamplePlatform *Platform = Sample;
-  std::vector<UINT8> Dsdt;
-  for (const sample::SampleTable &Table : Sample->Tables())
-    if (Table.Name == "dsdt") Dsdt = Table.Bytes;
-  Board->Install = [Platform, Dsdt](sim::Platform &Target, bool CustomPath, std::string *Failure) {
-    if (!Platform->Install(Target, CustomPath, Failure)) return false;
-    std::vector<sim::FvFile> Files = {sim::RawFile(sample::kDumpDsdtFile, EFI_FV_FILETYPE_FREEFORM, {Dsdt})};
-    Target.Volumes().Add({0x5A17C0DE, 0x0003, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 3}}, std::move(Files));
-    if (CustomPath) return true;
-    // A certified-path boot: the driver installs the tables, not the platform.
-    sim::AcpiTables &Acpi = Target.Acpi();
-    while (!Acpi.Tables().empty()) Acpi.Uninstall(Acpi.Tables().back().Key);
-    return true;
-  };
-  return true;
-}
-
-bool PrepareDump(const DemoOptions &Options, sample::DumpPlatform *Dump, demo::Board *Board, std::string *Error) {
-  bool Loaded = Options.AcpiDump.empty() ? Dump->LoadTableFolder(Options.Tables, Error)
-                                         : Dump->LoadAcpiDump(Options.AcpiDump, Error);
-  if (!Loaded || !Dump->UseDescription(Options.Meta, Error) || !Dump->BackRegions(Error)) return false;
-  Board->Title = Options.AcpiDump.empty() ? Options.Tables : Options.AcpiDump;
-  Board->MetaData = Dump->MetaData();
-  Board->Records = Dump->Records();
-  Board->Notes = Dump->Notes();
-  Board->Regions = Dump->Regions();
-  const sample::DumpPlatform *Platform = Dump;
-  Board->Install = [Platform](sim::Platform &Target, bool CustomPath, std::string *Failure) {
-    return Platform->Install(Target, CustomPath, Failure);
-  };
-  return true;
-}
-
 // The driver's own compressor, run on a platform of its own in this process.
 UINT32 CompressedSize(const std::vector<UINT8> &Stream) {
   sim::Platform Board;
@@ -214,7 +151,9 @@ int main(int Argc, char **Argv) {
   demo::Board Board;
   std::string Error;
   bool FromDump = !Options.AcpiDump.empty() || !Options.Tables.empty();
-  if (!(FromDump ? PrepareDump(Options, &Dump, &Board, &Error) : PrepareSample(&Sample, &Board, &Error))) {
+  bool Prepared = FromDump ? demo::PrepareDumpBoard(Options.AcpiDump, Options.Tables, Options.Meta, &Dump, &Board, &Error)
+                           : demo::PrepareSampleBoard(&Sample, &Board, &Error);
+  if (!Prepared) {
     fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
     return 1;
   }
