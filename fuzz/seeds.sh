@@ -8,8 +8,24 @@ name=$1
 corpus=$2
 shared=${ZEPHRIN_SHARED_DIR:-$root/../shared}
 vectors=$shared/vectors/uefi-compression
-[ -d "$vectors" ] || exit 0
 shopt -s nullglob
+
+# The restore engine's seeds are captured platforms: the sample and the shared
+# dumps, captured by the driver image of the normal build (when there is one).
+if [ "$name" = restore_engine ]; then
+  demo=$root/build/tools/zephrin-demo/zephrin-demo
+  [ -x "$demo" ] || exit 0
+  "$demo" --certified 0 --log /dev/null --restore-seed "$corpus/captured_sample" >/dev/null 2>&1 || true
+  for dump in "$shared"/acpi-dumps/*.acpidump; do
+    base=$(basename "$dump" .acpidump)
+    meta=$root/tests/fixtures/dumps/$base.meta
+    [ -f "$meta" ] || continue
+    "$demo" --acpidump "$dump" --meta "$meta" --certified 0 --log /dev/null \
+      --restore-seed "$corpus/captured_$base" >/dev/null 2>&1 || true
+  done
+  exit 0
+fi
+[ -d "$vectors" ] || exit 0
 
 case "$name" in
   decompress)

@@ -41,7 +41,7 @@ struct DemoOptions {
   std::string Image = ZEPHRIN_DXE_IMAGE;
   std::string Store;
   std::string Log = "zephrin-demo.log";
-  std::string AcpiDump, Tables, Meta, Json;
+  std::string AcpiDump, Tables, Meta, Json, RestoreSeed;
   int Boots = 1;
   int Certified = 1;
   UINTN MaxVariableSize = 0x8400;
@@ -63,6 +63,8 @@ const char kUsage[] =
     "  --certified certified-path boots after them (default 1)\n"
     "  --max-variable-size  the platform's maximum variable size (default 0x8400)\n"
     "  --json      write a summary of every boot and of the verification as JSON\n"
+    "  --restore-seed  write the last capture (meta data, DSDT, stream) as an input\n"
+    "              of the restore fuzz target\n"
     "  --image     the driver image (default: the one this build produced)\n"
     "  --store     variable store file kept between boots and runs (default: a new\n"
     "              temporary store, so the first boot starts empty)\n"
@@ -93,6 +95,8 @@ bool ParseArguments(int Argc, char **Argv, DemoOptions *Options) {
       Options->Tables = Value;
     } else if (Arg == "--meta") {
       Options->Meta = Value;
+    } else if (Arg == "--restore-seed") {
+      Options->RestoreSeed = Value;
     } else if (Arg == "--json") {
       Options->Json = Value;
     } else if (Arg == "--boots") {
@@ -179,6 +183,10 @@ int main(int Argc, char **Argv) {
   bool Verified = Session.PrintVerification();
   printf("Full debug log: %s\n", Options.Log.c_str());
   if (!Options.Json.empty() && !Session.WriteJson(Options.Json, &Error)) {
+    fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
+    AllNormal = false;
+  }
+  if (!Options.RestoreSeed.empty() && !Session.WriteRestoreSeed(Options.RestoreSeed, &Error)) {
     fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
     AllNormal = false;
   }

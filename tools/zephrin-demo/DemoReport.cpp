@@ -271,6 +271,11 @@ bool Session::CustomBoot(int Number, const BootSeen &Seen, const BootSettings &S
     if (Write.Name == kAcpiCacheLockIndicatorName && Write.Status == EFI_SUCCESS)
       printf("  AcpiCacheLockIndicator set: AcpiDataCache is read-only for the rest of the boot\n");
   }
+  mLastStream.clear();
+  for (const FitEntry &Entry : FitEntriesOf(Payloads)) {
+    std::vector<UINT8> Blob = BuildStream({Entry});
+    mLastStream.insert(mLastStream.end(), Blob.begin(), Blob.end());
+  }
   PrintFit(Payloads, Seen, &Summary);
   mBoots.push_back(Summary);
   return Seen.Result.End == sim::BootEnd::Normal;
@@ -424,6 +429,28 @@ std::string JsonFit(const FitReport &Fit) {
 }
 
 }  // namespace
+
+bool Session::WriteRestoreSeed(const std::string &Path, std::string *Error) const {
+  std::vector<UINT8> Dsdt;
+  for (const TableImage &Table : mCaptured)
+    if (Table.Signature == kDsdt) Dsdt = Table.Bytes;
+  std::vector<UINT8> Seed;
+  const std::vector<UINT8> *Parts[] = {&mBoard.MetaData, &Dsdt};
+  for (const std::vector<UINT8> *Part : Parts) {
+    UINT32 Length = static_cast<UINT32>(Part->size());
+    const auto *Bytes = reinterpret_cast<const UINT8 *>(&Length);
+    Seed.insert(Seed.end(), Bytes, Bytes + sizeof(Length));
+    Seed.insert(Seed.end(), Part->begin(), Part->end());
+  }
+  Seed.insert(Seed.end(), mLastStream.begin(), mLastStream.end());
+  std::ofstream File(Path, std::ios::binary);
+  File.write(reinterpret_cast<const char *>(Seed.data()), Seed.size());
+  if (!File || mLastStream.empty()) {
+    *Error = mLastStream.empty() ? "no capture to write as a seed" : "cannot write " + Path;
+    return false;
+  }
+  return true;
+}
 
 bool Session::WriteJson(const std::string &Path, std::string *Error) const {
   std::string Out = "{\n  \"platform\": " + JsonString(mBoard.Title) +

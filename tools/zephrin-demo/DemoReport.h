@@ -55,6 +55,9 @@ class Session {
   // and disassembled cleanly.
   bool PrintVerification() const;
   bool WriteJson(const std::string &Path, std::string *Error) const;
+  // The last capture in the restore fuzz target's input form: meta data, the
+  // DSDT, the decompressed stream, the first two length-prefixed.
+  bool WriteRestoreSeed(const std::string &Path, std::string *Error) const;
   const std::vector<BootSummary> &Boots() const { return mBoots; }
 
  private:
@@ -67,6 +70,7 @@ class Session {
   UINT32 (*mCompress)(const std::vector<UINT8> &);
   std::vector<TableImage> mCaptured;  // what the last custom-path boot published and captured
   std::vector<BootSummary> mBoots;
+  std::vector<UINT8> mLastStream;  // the last capture's decompressed stream
 };
 
 }  // namespace demo
