@@ -71,7 +71,8 @@ void BM_ExtractOpRegion(benchmark::State &State) {
   }
   AML_NAMED_OBJECT Found{};
   AML_OBJECT_LOCATOR Locator{};
-  AmlFindNamedObject(Dsdt.data(), "\\GNVS", &Found);
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(static_cast<UINT32>(Dsdt.size())));
+  AmlFindNamedObject(Dsdt.data(), "\\GNVS", Slots.data(), Slots.size(), &Found);
   AmlBuildLocator("\\GNVS", &Found, &Locator);
   UINT64 Address = 0, Length = 0;
   for (auto _ : State) {
@@ -88,7 +89,11 @@ void BM_FindNamedObjectInDevice(benchmark::State &State) {
     return;
   }
   AML_NAMED_OBJECT Found{};
-  for (auto _ : State) benchmark::DoNotOptimize(AmlFindNamedObject(Dsdt.data(), "\\_SB.PCI0.PLID", &Found));
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(static_cast<UINT32>(Dsdt.size())));
+  for (auto _ : State) {
+    benchmark::DoNotOptimize(
+        AmlFindNamedObject(Dsdt.data(), "\\_SB.PCI0.PLID", Slots.data(), Slots.size(), &Found));
+  }
 }
 BENCHMARK(BM_FindNamedObjectInDevice);
 

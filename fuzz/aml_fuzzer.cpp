@@ -44,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   }
 
   AML_NAMED_OBJECT Found{};
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(Length));
   for (const char *Path : {"\\GNVS", "\\_SB.PCI0.PLID", "\\XXXX.YYYY.ZZZZ"}) {
-    if (AmlFindNamedObject(Before.data(), Path, &Found) == EFI_SUCCESS) {
+    if (AmlFindNamedObject(Before.data(), Path, Slots.data(), Slots.size(), &Found) == EFI_SUCCESS) {
       AmlBuildLocator(Path, &Found, &Locator);
       ExtractNumericConstantFromAml(Before.data(), &Locator, &Value, &Width);
     }

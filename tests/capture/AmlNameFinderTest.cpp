@@ -74,7 +74,7 @@ TEST_P(AmlFinderSample, PointsAtTheNameSegAndTheValueTerm) {
   const FindRow &Row = GetParam();
   REQUIRE_FIXTURE(Table, Row.Table);
   AML_NAMED_OBJECT Found{};
-  ASSERT_EQ(AmlFindNamedObject(Table.data(), Row.Path, &Found), EFI_SUCCESS);
+  ASSERT_EQ(capture_test::FindNamedObject(Table, Row.Path, &Found), EFI_SUCCESS);
   EXPECT_EQ(Found.Kind, Row.Kind);
   ASSERT_LT(Found.NameOffset + 4, Table.size());
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(Table.data()) + Found.NameOffset, 4), Row.Seg);
@@ -106,10 +106,10 @@ TEST(AmlFinder, NamesThatAreNotDeclaredAreNotFound) {
   REQUIRE_FIXTURE(Dsdt, "dsdt");
   AML_NAMED_OBJECT Found{};
   // PLID lives in \_SB.PCI0, not at the root; OSYS is a field, not a Name.
-  EXPECT_EQ(AmlFindNamedObject(Dsdt.data(), "\\PLID", &Found), EFI_NOT_FOUND);
-  EXPECT_EQ(AmlFindNamedObject(Dsdt.data(), "\\OSYS", &Found), EFI_NOT_FOUND);
-  EXPECT_EQ(AmlFindNamedObject(Dsdt.data(), "\\TOOLONG", &Found), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(AmlFindNamedObject(Dsdt.data(), "\\A..B", &Found), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(capture_test::FindNamedObject(Dsdt, "\\PLID", &Found), EFI_NOT_FOUND);
+  EXPECT_EQ(capture_test::FindNamedObject(Dsdt, "\\OSYS", &Found), EFI_NOT_FOUND);
+  EXPECT_EQ(capture_test::FindNamedObject(Dsdt, "\\TOOLONG", &Found), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(capture_test::FindNamedObject(Dsdt, "\\A..B", &Found), EFI_INVALID_PARAMETER);
 }
 
 // --- Hand-made AML that lies ----------------------------------------------------
@@ -134,7 +134,7 @@ class AmlFinderMalformed : public capture_test::PlatformTest, public testing::Wi
 TEST_P(AmlFinderMalformed, StopsWithAStatusInsteadOfReadingOn) {
   const std::vector<UINT8> Table = MakeTable(GetParam().Body);
   AML_NAMED_OBJECT Found{};
-  EXPECT_EQ(AmlFindNamedObject(Table.data(), "\\XXXX", &Found), GetParam().Status);
+  EXPECT_EQ(capture_test::FindNamedObject(Table, "\\XXXX", &Found), GetParam().Status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,8 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
                EFI_COMPROMISED_DATA},
         // Name (XXXY, 0x0C ...) with the DWord cut off by the end of the table.
         LieRow{"NameValueCutOff", {0x08, 'X', 'X', 'X', 'Y', 0x0C, 0x01}, EFI_COMPROMISED_DATA},
-        // A Store at the declaration level: the walk does not guess its length.
-        LieRow{"StatementAtTermLevel", {0x70, 0x0A, 0x01, 'X', 'X', 'X', 'X'}, EFI_UNSUPPORTED},
+        // 0x02 is no opcode: outside a method body nothing can be skipped.
+        LieRow{"NoOpcodeAtTermLevel", {0x02, 0x08, 'X', 'X', 'X', 'X', 0x00}, EFI_COMPROMISED_DATA},
         // A name segment that does not start with a letter or '_'.
         LieRow{"BadNameSeg", {0x08, '1', 'X', 'X', 'X', 0x00}, EFI_COMPROMISED_DATA},
         // A multi-name path claiming more segments than the walk follows.
@@ -163,7 +163,7 @@ TEST(AmlFinder, LocatorOfAConstantMatchesTheAml) {
   const std::vector<UINT8> Table =
       MakeTable({0x10, 0x0D, 0x5C, 'S', 'C', 'P', '_', 0x08, 'X', 'X', 'X', 'X', 0x0A, 0x42});
   AML_NAMED_OBJECT Found{};
-  ASSERT_EQ(AmlFindNamedObject(Table.data(), "\\SCP.XXXX", &Found), EFI_SUCCESS);
+  ASSERT_EQ(capture_test::FindNamedObject(Table, "\\SCP.XXXX", &Found), EFI_SUCCESS);
   AML_OBJECT_LOCATOR Locator{};
   ASSERT_EQ(AmlBuildLocator("\\SCP_.XXXX", &Found, &Locator), EFI_SUCCESS);
   EXPECT_STREQ(Locator.PathName, "\\SCP_.XXXX");

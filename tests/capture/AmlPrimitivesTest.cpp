@@ -90,7 +90,7 @@ TEST_P(AmlDatalessConstants, AreRefusedWithTheOpcodeInTheMessage) {
   const OpcodeConstantRow &Row = GetParam();
   REQUIRE_FIXTURE(Dsdt, "dsdt");
   AML_NAMED_OBJECT Found{};
-  ASSERT_EQ(AmlFindNamedObject(Dsdt.data(), Row.Path, &Found), EFI_SUCCESS);
+  ASSERT_EQ(capture_test::FindNamedObject(Dsdt, Row.Path, &Found), EFI_SUCCESS);
   ASSERT_EQ(Found.PrefixByte, Row.Opcode);
   EXPECT_EQ(Found.ValueOffset, 0u);
 
@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(SamplePlatform, AmlRegions,
 TEST_F(AmlPrimitives, RegionWhoseAddressIsNotAConstantIsRefused) {
   REQUIRE_FIXTURE(Dsdt, "dsdt");
   AML_NAMED_OBJECT Found{};
-  ASSERT_EQ(AmlFindNamedObject(Dsdt.data(), "\\CNVS", &Found), EFI_SUCCESS);
+  ASSERT_EQ(capture_test::FindNamedObject(Dsdt, "\\CNVS", &Found), EFI_SUCCESS);
   ASSERT_EQ(Found.PrefixByte, 'C');  // the NameSeg CNVA
   AML_OBJECT_LOCATOR Locator{};
   Locator.NameOffset = Found.NameOffset;

@@ -138,10 +138,16 @@ bool IaslDisassembles(const std::string &TablePath) {
   return std::system(Line.c_str()) == 0;
 }
 
+EFI_STATUS FindNamedObject(const std::vector<UINT8> &Table, const std::string &Path,
+                           AML_NAMED_OBJECT *Found) {
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(AmlTableLength(Table.data())));
+  return AmlFindNamedObject(Table.data(), Path.c_str(), Slots.data(), Slots.size(), Found);
+}
+
 AML_OBJECT_LOCATOR LocatorFor(const std::vector<UINT8> &Table, const std::string &Path) {
   AML_NAMED_OBJECT Found{};
   AML_OBJECT_LOCATOR Locator{};
-  EXPECT_EQ(AmlFindNamedObject(Table.data(), Path.c_str(), &Found), EFI_SUCCESS) << Path;
+  EXPECT_EQ(FindNamedObject(Table, Path, &Found), EFI_SUCCESS) << Path;
   EXPECT_EQ(AmlBuildLocator(Path.c_str(), &Found, &Locator), EFI_SUCCESS) << Path;
   return Locator;
 }

@@ -64,6 +64,9 @@ bool IaslDisassembles(const std::string &TablePath);
 // Locator of a named constant or OperationRegion of Table, via the name finder.
 AML_OBJECT_LOCATOR LocatorFor(const std::vector<UINT8> &Table, const std::string &Path);
 
+// The name finder with method slots sized for the table.
+EFI_STATUS FindNamedObject(const std::vector<UINT8> &Table, const std::string &Path, AML_NAMED_OBJECT *Found);
+
 }  // namespace capture_test
 
 #endif  // ZEPHRIN_TESTS_CAPTURE_CAPTURE_TEST_SUPPORT_H_

@@ -278,24 +278,26 @@ TEST_P(BuildErrors, NameWhatIsMissing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, BuildErrors,
-    testing::Values(BuildErrorRow{"NameNotInTheTable", "aml dsdt.aml\nnvs DSDT \\NOPE\n",
-                                  "line 2: \\NOPE not found in DSDT ($DIR/dsdt.aml)"},
-                    BuildErrorRow{"NameInAnotherScope", "aml dsdt.aml\ninteger DSDT \\PLID stored\n",
-                                  "line 2: \\PLID not found in DSDT ($DIR/dsdt.aml)"},
-                    BuildErrorRow{"NameIsNoRegion", "aml dsdt.aml\nnvs DSDT \\IWRD\n",
-                                  "line 2: \\IWRD is not an OperationRegion"},
-                    BuildErrorRow{"RegionIsNoName", "aml dsdt.aml\ninteger DSDT \\GNVS stored\n",
-                                  "line 2: \\GNVS is not a Name"},
-                    BuildErrorRow{"RegionOffsetIsNoConstant", "aml dsdt.aml\nnvs DSDT \\CNVS\n",
-                                  "line 2: \\CNVS: its region offset is not an integer constant"},
-                    BuildErrorRow{"ValueWithoutPrefix", "aml dsdt.aml\ninteger DSDT \\IONE stored\n",
-                                  "line 2: \\IONE: its value is not an integer constant with a prefix"},
-                    BuildErrorRow{"TableNotLoaded", "aml dsdt.aml\nnvs SSDT:ZPNVSTBL \\SNV0\n",
-                                  "line 2: no compiled table SSDT:ZPNVSTBL was loaded with an 'aml' line"},
-                    BuildErrorRow{"MissingAmlFile", "aml nothing.aml\n",
-                                  "line 1: cannot read $DIR/nothing.aml"},
-                    BuildErrorRow{"CarriedTableOfAnotherSignature", "table HPET table aml=mcfg.aml\n",
-                                  "line 1: $DIR/mcfg.aml is not HPET"}),
+    testing::Values(
+        BuildErrorRow{"NameNotInTheTable", "aml dsdt.aml\nnvs DSDT \\NOPE\n",
+                      "line 2: \\NOPE not found in DSDT ($DIR/dsdt.aml)"},
+        BuildErrorRow{"NameInAnotherScope", "aml dsdt.aml\ninteger DSDT \\PLID stored\n",
+                      "line 2: \\PLID not found in DSDT ($DIR/dsdt.aml)"},
+        BuildErrorRow{"NameIsNoRegion", "aml dsdt.aml\nnvs DSDT \\IWRD\n",
+                      "line 2: \\IWRD is not an OperationRegion (it is a Name)"},
+        BuildErrorRow{"RegionIsNoName", "aml dsdt.aml\ninteger DSDT \\GNVS stored\n",
+                      "line 2: \\GNVS is not a Name (it is an OperationRegion)"},
+        BuildErrorRow{"RegionOffsetIsNoConstant", "aml dsdt.aml\nnvs DSDT \\CNVS\n",
+                      "line 2: \\CNVS: its region address is not a constant: it is a reference to another "
+                      "object, read at run time"},
+        BuildErrorRow{"ValueWithoutPrefix", "aml dsdt.aml\ninteger DSDT \\IONE stored\n",
+                      "line 2: \\IONE: its value is not an integer constant: it is One, which has no data "
+                      "bytes to patch"},
+        BuildErrorRow{"TableNotLoaded", "aml dsdt.aml\nnvs SSDT:ZPNVSTBL \\SNV0\n",
+                      "line 2: no compiled table SSDT:ZPNVSTBL was loaded with an 'aml' line"},
+        BuildErrorRow{"MissingAmlFile", "aml nothing.aml\n", "line 1: cannot read $DIR/nothing.aml"},
+        BuildErrorRow{"CarriedTableOfAnotherSignature", "table HPET table aml=mcfg.aml\n",
+                      "line 1: $DIR/mcfg.aml is not HPET"}),
     [](const testing::TestParamInfo<BuildErrorRow> &Info) { return std::string(Info.param.Name); });
 
 // ---- The program, end to end ------------------------------------------------------

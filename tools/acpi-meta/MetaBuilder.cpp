@@ -3,6 +3,7 @@
 // so the offsets are those the driver will read.
 #include "tools/acpi-meta/MetaBuilder.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "acpi_dxe/capture/AcpiMetaData.h"
 #include "acpi_dxe/capture/AmlNameFinder.h"
+#include "acpi_dxe/capture/AmlPrimitives.h"
 #include "uefi/Acpi.h"
 
 namespace acpi_meta {
@@ -34,6 +36,33 @@ std::string TargetText(const TableTarget &Target) {
 std::string Joined(const std::string &BaseDir, const std::string &Path) {
   if (BaseDir.empty() || (!Path.empty() && Path[0] == '/')) return Path;
   return BaseDir + "/" + Path;
+}
+
+// How a term that is not a prefixed integer constant looks, for messages.
+std::string TermText(UINT8 Opcode) {
+  switch (Opcode) {
+    case AML_ZERO_OP:
+      return "Zero, which has no data bytes to patch";
+    case AML_ONE_OP:
+      return "One, which has no data bytes to patch";
+    case AML_ONES_OP:
+      return "Ones, which has no data bytes to patch";
+    case 0x0D:
+      return "a String";
+    case 0x11:
+      return "a Buffer";
+    case 0x12:
+      return "a Package";
+    case 0x13:
+      return "a VarPackage";
+    default:
+      break;
+  }
+  if ((Opcode >= 'A' && Opcode <= 'Z') || Opcode == '_' || Opcode == '\\' || Opcode == '^' ||
+      Opcode == 0x2E || Opcode == 0x2F) {
+    return "a reference to another object, read at run time";
+  }
+  return "an expression computed at run time";
 }
 
 class RecordWriter {
@@ -83,18 +112,23 @@ bool RecordWriter::Locate(const Statement &S, const LoadedTable &Table, const st
   if (Path.size() + 1 > AML_OBJECT_PATH_NAME_SIZE)
     return Fail(S, "path " + Path + " is longer than 65 characters");
   AML_NAMED_OBJECT Found{};
-  EFI_STATUS Status = AmlFindNamedObject(Table.Bytes.data(), Path.c_str(), &Found);
-  if (Status == EFI_NOT_FOUND)
-    return Fail(S, Path + " not found in " + TargetText(S.Target) + " (" + Table.Path + ")");
-  if (EFI_ERROR(Status))
-    return Fail(S, "cannot search " + Table.Path + " for " + Path + ": its AML could not be walked");
-  const char *Wanted = Kind == AmlNamedObjectOpRegion ? "an OperationRegion" : "a Name";
-  if (Found.Kind != Kind) return Fail(S, Path + " is not " + std::string(Wanted));
-  if (EFI_ERROR(AmlBuildLocator(Path.c_str(), &Found, Locator))) {
-    return Fail(
-        S, Path + (Kind == AmlNamedObjectOpRegion ? ": its region offset is not an integer constant"
-                                                  : ": its value is not an integer constant with a prefix"));
+  std::string Why;
+  if (!FindObject(Table, Path, &Found, &Why)) return Fail(S, Why);
+  const bool Region = Kind == AmlNamedObjectOpRegion;
+  if (Found.Kind != Kind) {
+    return Fail(S, Path + " is not " + (Region ? "an OperationRegion" : "a Name") + " (it is " +
+                       KindText(Found.Kind) + ")");
   }
+  if (Found.ValueOffset == 0) {
+    return Fail(S, Path +
+                       (Region ? ": its region address is not a constant: it is "
+                               : ": its value is not an integer constant: it is ") +
+                       TermText(Found.PrefixByte));
+  }
+  if (Region && AmlIntegerPrefixWidth(Found.LengthPrefixByte) == 0) {
+    return Fail(S, Path + ": its region length is not a constant: it is " + TermText(Found.LengthPrefixByte));
+  }
+  AmlBuildLocator(Path.c_str(), &Found, Locator);
   return true;
 }
 
@@ -241,6 +275,62 @@ bool RecordWriter::Write(const Statement &S, std::vector<UINT8> *Out) {
 }
 
 }  // namespace
+
+const char *KindText(AML_NAMED_OBJECT_KIND Kind) {
+  switch (Kind) {
+    case AmlNamedObjectName:
+      return "a Name";
+    case AmlNamedObjectOpRegion:
+      return "an OperationRegion";
+    case AmlNamedObjectScope:
+      return "a Scope";
+    case AmlNamedObjectDevice:
+      return "a Device";
+    case AmlNamedObjectProcessor:
+      return "a Processor";
+    case AmlNamedObjectPowerResource:
+      return "a PowerResource";
+    case AmlNamedObjectThermalZone:
+      return "a ThermalZone";
+    case AmlNamedObjectMethod:
+      return "a Method";
+  }
+  return "an object";
+}
+
+std::string WalkProblems(const LoadedTable &Table, const AML_WALK &Walk) {
+  if (Walk.SkippedBodies == 0) return std::string();
+  char Offset[16];
+  std::snprintf(Offset, sizeof(Offset), "0x%x", Walk.FirstSkipOffset);
+  return "; " + std::to_string(Walk.SkippedBodies) + " method bodies or If/Else/While blocks of " +
+         Table.Path + " could not be followed (the first at offset " + Offset +
+         "), and names declared in them are missed";
+}
+
+bool FindObject(const LoadedTable &Table, const std::string &Path, AML_NAMED_OBJECT *Found,
+                std::string *Why) {
+  const std::string Where = SignatureText(Table.Signature) + " (" + Table.Path + ")";
+  AML_PATH Target;
+  if (!AmlPathFromText(Path.c_str(), &Target)) {
+    *Why = Path + " is not an ACPI path (\\NAME.NAME..., segments of 1 to 4 characters A-Z, 0-9, _)";
+    return false;
+  }
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(static_cast<UINT32>(Table.Bytes.size())));
+  AML_WALK Walk;
+  EFI_STATUS Status = AmlWalkStart(&Walk, Table.Bytes.data(), Slots.data(), Slots.size());
+  while (!EFI_ERROR(Status)) {
+    Status = AmlWalkNext(&Walk, Found);
+    if (Status == EFI_SUCCESS && AmlPathEqual(&Found->Path, &Target)) return true;
+  }
+  if (Status == EFI_NOT_FOUND) {
+    *Why = Path + " not found in " + Where + WalkProblems(Table, Walk);
+  } else {
+    char Offset[16];
+    std::snprintf(Offset, sizeof(Offset), "0x%x", Walk.ErrorOffset);
+    *Why = "cannot search " + Table.Path + " for " + Path + ": its AML does not parse at offset " + Offset;
+  }
+  return false;
+}
 
 bool LoadTable(const std::string &Path, LoadedTable *Table, std::string *Error) {
   std::ifstream In(Path, std::ios::binary);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "acpi_dxe/capture/AmlNameFinder.h"
 #include "tools/acpi-meta/MetaDescription.h"
 
 namespace acpi_meta {
@@ -21,6 +22,16 @@ struct LoadedTable {
 
 // Reads a compiled table and checks that it is a whole ACPI table.
 bool LoadTable(const std::string &Path, LoadedTable *Table, std::string *Error);
+
+// Finds the object declared with the absolute path Path in the table. On failure
+// *Why says whether the path is not in the table or the AML could not be walked.
+bool FindObject(const LoadedTable &Table, const std::string &Path, AML_NAMED_OBJECT *Found, std::string *Why);
+
+// "a Name", "an OperationRegion", "a Device", ... for messages.
+const char *KindText(AML_NAMED_OBJECT_KIND Kind);
+
+// "; N method bodies ... could not be followed ..." when the walk skipped any, else "".
+std::string WalkProblems(const LoadedTable &Table, const AML_WALK &Walk);
 
 // Builds the records. Relative paths of aml and aml= are taken from BaseDir. On
 // failure *Error says which line and what was missing.

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "acpi_dxe/capture/AcpiMetaData.h"
+#include "acpi_dxe/capture/AmlNameFinder.h"
+#include "acpi_dxe/capture/AmlPrimitives.h"
 #include "acpi_dxe/core/AcpiMetaDataSource.h"
 #include "product_data/ProductDataFv.h"
 #include "sim/FvImage.h"
@@ -21,6 +23,7 @@ namespace {
 
 const char kHelp[] = R"(usage: acpi-meta build <description> [options]
        acpi-meta dump <meta-data-file>
+       acpi-meta names <table-file>
 
 build compiles a description into the ACPI meta data item (ItemId 7).
   --meta <file>        write the meta data (the item's data) to <file>
@@ -33,6 +36,10 @@ build compiles a description into the ACPI meta data item (ItemId 7).
   --fv-name <name>     primary (default), secondary, or a GUID
   --file <guid>        name of that file (default 3C2A8D1E-6B4F-4E15-9A0D-5E7B1C2F3A41)
 dump lists the records of a meta data file.
+names lists the objects a compiled DSDT or SSDT declares (Scope, Device,
+  Processor, PowerResource, ThermalZone, Method, Name, OperationRegion): the
+  table offset of each one's last NameSeg, its kind and its path, and for Names
+  and OperationRegions the constants a meta data record can point at.
 
 The description holds one statement per line; '#' starts a comment.
   aml <file>                          load a compiled DSDT or SSDT; element
@@ -67,6 +74,12 @@ bool WriteFile(const std::string &Path, const std::vector<UINT8> &Bytes) {
   std::ofstream Out(Path, std::ios::binary);
   Out.write(reinterpret_cast<const char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
   return static_cast<bool>(Out);
+}
+
+std::string Hex(UINT64 Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "%llx", static_cast<unsigned long long>(Value));
+  return Text;
 }
 
 int Fail(const std::string &Message) {
@@ -170,6 +183,49 @@ int Dump(const std::string &Path) {
   return 0;
 }
 
+std::string ConstantText(const std::vector<UINT8> &Table, UINT32 TermOffset, UINT8 Prefix) {
+  const UINT8 Width = AmlIntegerPrefixWidth(Prefix);
+  UINT64 Value = 0;
+  if (Width == 0 || !AmlReadTableInteger(Table.data(), TermOffset + 1, Width, &Value)) return "-";
+  char Text[32];
+  std::snprintf(Text, sizeof(Text), "0x%llx", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+// Lists every object the name finder's walk reports, in table order.
+int Names(const std::string &Path) {
+  acpi_meta::LoadedTable Table;
+  std::string Error;
+  if (!acpi_meta::LoadTable(Path, &Table, &Error)) return Fail(Error);
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(static_cast<UINT32>(Table.Bytes.size())));
+  AML_WALK Walk;
+  AML_NAMED_OBJECT Object;
+  EFI_STATUS Status = AmlWalkStart(&Walk, Table.Bytes.data(), Slots.data(), Slots.size());
+  size_t Count = 0;
+  while (!EFI_ERROR(Status) && !EFI_ERROR(Status = AmlWalkNext(&Walk, &Object))) {
+    CHAR8 Text[AML_WALK_MAX_PATH_DEPTH * 5 + 2];
+    AmlPathToText(&Object.Path, Text, sizeof(Text));
+    std::printf("0x%06x %-15s %s", Object.NameOffset, acpi_meta::KindText(Object.Kind), Text);
+    if (Object.Kind == AmlNamedObjectName) {
+      std::printf(" value %s", ConstantText(Table.Bytes, Object.TermOffset, Object.PrefixByte).c_str());
+    } else if (Object.Kind == AmlNamedObjectOpRegion) {
+      std::printf(" space %u address %s length %s", Object.RegionSpace,
+                  ConstantText(Table.Bytes, Object.TermOffset, Object.PrefixByte).c_str(),
+                  ConstantText(Table.Bytes, Object.LengthTermOffset, Object.LengthPrefixByte).c_str());
+    }
+    std::printf("\n");
+    Count++;
+  }
+  if (Status != EFI_NOT_FOUND) {
+    return Fail(Path + ": the AML does not parse at offset 0x" + Hex(Walk.ErrorOffset) + " (" +
+                std::to_string(Count) + " objects listed before it)");
+  }
+  std::printf("%zu objects\n", Count);
+  const std::string Problems = acpi_meta::WalkProblems(Table, Walk);
+  if (!Problems.empty()) std::fprintf(stderr, "acpi-meta: warning%s\n", Problems.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int Argc, char **Argv) {
@@ -179,6 +235,7 @@ int main(int Argc, char **Argv) {
     return Args.empty() ? 2 : 0;
   }
   if (Args[0] == "dump" && Args.size() == 2) return Dump(Args[1]);
+  if (Args[0] == "names" && Args.size() == 2) return Names(Args[1]);
   if (Args[0] != "build" || Args.size() < 2) return Fail("unknown command; see acpi-meta --help");
   std::map<std::string, std::string> Options;
   for (size_t Index = 2; Index < Args.size(); Index += 2) {
