@@ -99,7 +99,8 @@ struct CertifiedBoard {
       if (Region && PagesBefore.count(Live.first) == 0) Fresh.push_back({Live.first, Live.second.Pages});
     }
     for (const auto &Pages : Fresh) Platform->Pages().Free(Pages.first, Pages.second);
-    if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr) gBS->FreePool(mDeferredAcpiTable.Buffer);
+    if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr)
+      gBS->FreePool(mDeferredAcpiTable.Buffer);
     mDeferredAcpiTable = {};
     mAcpiDataStorageEntryCount = 0;
   }

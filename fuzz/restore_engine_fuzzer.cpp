@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   mDebugMessageProtocol = nullptr;
   mDebugPort = nullptr;
   mBootPath = BOOT_PATH_CERTIFIED;
-  if (!Dsdt.empty()) Platform->Volumes().Add(kVolume, {sim::RawFile(kDsdtFile, EFI_FV_FILETYPE_FREEFORM, {Dsdt})});
+  if (!Dsdt.empty())
+    Platform->Volumes().Add(kVolume, {sim::RawFile(kDsdtFile, EFI_FV_FILETYPE_FREEFORM, {Dsdt})});
   const UINTN PoolAtStart = Platform->Pool().OutstandingCount();
 
   // The meta data is used in place; an exact-size copy lets ASan see overreads.
@@ -89,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
 
   // A table deferred by the last phase is never installed: its buffer stays
   // with the slot, as on a board.
-  if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr) gBS->FreePool(mDeferredAcpiTable.Buffer);
+  if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr)
+    gBS->FreePool(mDeferredAcpiTable.Buffer);
   mDeferredAcpiTable = {};
   mAcpiDataStorageEntryCount = 0;
   CloseBlobStream(BLOB_HANDLE_READ);

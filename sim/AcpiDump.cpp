@@ -96,7 +96,8 @@ bool DeclaredLength(const DumpTable &Table, UINT32 *Length) {
 bool CheckTableBytes(const DumpTable &Table, std::string *Error) {
   UINT32 Length = 0;
   if (!DeclaredLength(Table, &Length)) {
-    *Error = Describe(Table) + ": only " + std::to_string(Table.Bytes.size()) + " bytes, too few for a header";
+    *Error =
+        Describe(Table) + ": only " + std::to_string(Table.Bytes.size()) + " bytes, too few for a header";
     return false;
   }
   if (Length > Table.Bytes.size()) {
@@ -109,7 +110,8 @@ bool CheckTableBytes(const DumpTable &Table, std::string *Error) {
              std::to_string(Table.Bytes.size()) + " bytes";
     return false;
   }
-  if (!IsRsdp(Table) && Table.Signature.size() == 4 && memcmp(Table.Bytes.data(), Table.Signature.data(), 4) != 0) {
+  if (!IsRsdp(Table) && Table.Signature.size() == 4 &&
+      memcmp(Table.Bytes.data(), Table.Signature.data(), 4) != 0) {
     *Error = Describe(Table) + ": its bytes begin with another signature";
     return false;
   }
@@ -179,7 +181,8 @@ const DumpTable *FindUsableXsdt(const std::vector<DumpTable> &Dumped) {
 
 // The dump's tables in the order of the XSDT's entries; false when an entry
 // names no table or an address is ambiguous.
-bool OrderByXsdt(const DumpTable &Xsdt, const std::vector<DumpTable> &Dumped, std::vector<const DumpTable *> *Order) {
+bool OrderByXsdt(const DumpTable &Xsdt, const std::vector<DumpTable> &Dumped,
+                 std::vector<const DumpTable *> *Order) {
   ByteReader Reader(Xsdt.Bytes.data(), Xsdt.Bytes.size());
   if (!Reader.Seek(kDescriptionHeaderSize)) return false;
   UINT64 Address = 0;
@@ -279,7 +282,8 @@ bool ReadAcpiTableFolder(const std::string &Dir, std::vector<DumpTable> *Tables,
     if (Table.Bytes.size() >= 8 && memcmp(Table.Bytes.data(), "RSD PTR ", 8) == 0) {
       Table.Signature = "RSD PTR";
     } else {
-      Table.Signature = std::string(reinterpret_cast<const char *>(Table.Bytes.data()), std::min<size_t>(4, Table.Bytes.size()));
+      Table.Signature = std::string(reinterpret_cast<const char *>(Table.Bytes.data()),
+                                    std::min<size_t>(4, Table.Bytes.size()));
     }
     if (!CheckTableBytes(Table, Error)) {
       *Error = Dir + ": " + *Error;
@@ -303,7 +307,8 @@ bool ArrangeDumpTables(const std::vector<DumpTable> &Dumped, std::vector<DumpTab
   for (const DumpTable &Table : Dumped) {
     if (IsRootTable(Table)) continue;
     if (Table.Signature != "FACS" && Table.Bytes.size() < kDescriptionHeaderSize) {
-      *Error = Describe(Table) + ": " + std::to_string(Table.Bytes.size()) + " bytes, shorter than a table header";
+      *Error =
+          Describe(Table) + ": " + std::to_string(Table.Bytes.size()) + " bytes, shorter than a table header";
       return false;
     }
     bool Singleton = false;
@@ -333,7 +338,8 @@ bool ArrangeDumpTables(const std::vector<DumpTable> &Dumped, std::vector<DumpTab
     Notes->push_back("XSDT order: the dump's XSDT (" + Xsdt->Origin + ")");
     Order.erase(std::remove(Order.begin(), Order.end(), Singletons[0]), Order.end());
   } else {
-    Notes->push_back("XSDT order: the dump's order (it has no XSDT whose entries name its tables), FADT first");
+    Notes->push_back(
+        "XSDT order: the dump's order (it has no XSDT whose entries name its tables), FADT first");
     Order = Others;
   }
   Arranged->push_back(*Singletons[0]);
@@ -347,7 +353,8 @@ bool ArrangeDumpTables(const std::vector<DumpTable> &Dumped, std::vector<DumpTab
 }
 
 bool PresentFadtAs63(std::vector<UINT8> *Fadt) {
-  if (Fadt->size() == kFadt63Length && (*Fadt)[kFadtRevisionOffset] == 6 && (*Fadt)[kFadtMinorVersionOffset] == 3)
+  if (Fadt->size() == kFadt63Length && (*Fadt)[kFadtRevisionOffset] == 6 &&
+      (*Fadt)[kFadtMinorVersionOffset] == 3)
     return false;
   Fadt->resize(kFadt63Length, 0);
   UINT32 Length = kFadt63Length;

@@ -1,7 +1,5 @@
 // Reading a real machine's ACPI dump: the acpidump hex text, table folders, and
 // the order and checks that make it a platform's tables.
-#include "sim/AcpiDump.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +8,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "sim/AcpiDump.h"
 
 namespace {
 
@@ -107,7 +107,8 @@ std::string OutOfSequence() {
 INSTANTIATE_TEST_SUITE_P(
     Cases, AcpiDumpBadText,
     testing::Values(BadDump{"Truncated", Truncated(), "APIC (line 1): truncated, 48 of its 60 bytes"},
-                    BadDump{"LengthDisagrees", LengthTooShort(), "HPET (line 1): its Length 40 disagrees with its 56 bytes"},
+                    BadDump{"LengthDisagrees", LengthTooShort(),
+                            "HPET (line 1): its Length 40 disagrees with its 56 bytes"},
                     BadDump{"OutOfSequence", OutOfSequence(),
                             "MCFG (line 1): line 3 is at offset 32 where 16 was due"},
                     BadDump{"OtherSignature", Dump({{"SSDT", MakeTable("DSDT", 40)}}),
@@ -145,7 +146,8 @@ TEST(ArrangeDumpTables, FadtFirstThenFacsDsdtThenDumpOrder) {
       << Error;
   EXPECT_EQ(Signatures(Arranged), (std::vector<std::string>{"FACP", "FACS", "DSDT", "SSDT", "APIC"}));
   ASSERT_EQ(Notes.size(), 1u);
-  EXPECT_EQ(Notes[0], "XSDT order: the dump's order (it has no XSDT whose entries name its tables), FADT first");
+  EXPECT_EQ(Notes[0],
+            "XSDT order: the dump's order (it has no XSDT whose entries name its tables), FADT first");
 }
 
 TEST(ArrangeDumpTables, AnXsdtNamingTheTablesGivesTheOrderAndIsLeftOut) {
@@ -153,7 +155,8 @@ TEST(ArrangeDumpTables, AnXsdtNamingTheTablesGivesTheOrderAndIsLeftOut) {
   UINT64 Entries[3] = {0x1000, 0x3000, 0x2000};
   memcpy(Xsdt.data() + 36, Entries, sizeof(Entries));
   std::string Text = HexDump("XSDT @ 0x500", Xsdt) + HexDump("APIC @ 0x2000", MakeTable("APIC", 44)) +
-                     HexDump("HPET @ 0x3000", MakeTable("HPET", 56)) + HexDump("FACP @ 0x1000", MakeTable("FACP", 276)) +
+                     HexDump("HPET @ 0x3000", MakeTable("HPET", 56)) +
+                     HexDump("FACP @ 0x1000", MakeTable("FACP", 276)) +
                      HexDump("DSDT @ 0x4000", MakeTable("DSDT", 36));
   std::vector<sim::DumpTable> Tables, Arranged;
   std::vector<std::string> Notes;
@@ -174,7 +177,9 @@ TEST(ArrangeDumpTables, RefusesWhatAPlatformCannotPublish) {
        "two FACP tables (line 1 and line 24): a platform has one"},
       {{{"FACP", MakeTable("FACP", 244)}, {"DSDT", MakeTable("DSDT", 36)}, {"DSDT", MakeTable("DSDT", 40)}},
        "two DSDT tables (line 19 and line 24): a platform has one"},
-      {{{"FACS", MakeTable("FACS", 64)}, {"FACP", MakeTable("FACP", 244)}, {"DSDT", MakeTable("DSDT", 36)},
+      {{{"FACS", MakeTable("FACS", 64)},
+        {"FACP", MakeTable("FACP", 244)},
+        {"DSDT", MakeTable("DSDT", 36)},
         {"FACS", MakeTable("FACS", 64)}},
        "two FACS tables (line 1 and line 30): a platform has one"},
       {{{"DSDT", MakeTable("DSDT", 36)}}, "the dump has no FACP (FADT)"},
@@ -220,7 +225,8 @@ class AcpiTableFolder : public testing::Test {
   }
   void TearDown() override { (void)system(("rm -rf " + Dir).c_str()); }
   void Write(const std::string &Name, const std::vector<UINT8> &Bytes) {
-    std::ofstream(Dir + "/" + Name, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()), Bytes.size());
+    std::ofstream(Dir + "/" + Name, std::ios::binary)
+        .write(reinterpret_cast<const char *>(Bytes.data()), Bytes.size());
   }
   std::string Dir;
 };

@@ -2,8 +2,6 @@
 // real machine's tables): the FADT presented as 6.3, the default description,
 // and region memory at the AML's address or, when that is taken, elsewhere with
 // the table naming the new place.
-#include "tools/sample-platform/DumpPlatform.h"
-
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
@@ -15,6 +13,7 @@
 
 #include "sim/AcpiRegions.h"
 #include "sim/AcpiTables.h"
+#include "tools/sample-platform/DumpPlatform.h"
 
 namespace {
 
@@ -28,14 +27,16 @@ class DumpPlatformFolder : public testing::Test {
     ASSERT_NE(mkdtemp(Template), nullptr);
     Dir = Template;
     for (const char *Name : {"facp", "facs", "dsdt", "apic"}) {
-      std::vector<UINT8> Bytes = sim::ReadBinaryFile(std::string(ZEPHRIN_FIXTURE_AML_DIR) + "/" + Name + ".aml");
+      std::vector<UINT8> Bytes =
+          sim::ReadBinaryFile(std::string(ZEPHRIN_FIXTURE_AML_DIR) + "/" + Name + ".aml");
       ASSERT_FALSE(Bytes.empty()) << Name;
       Write(std::string(Name) + ".dat", Bytes);
     }
   }
   void TearDown() override { (void)system(("rm -rf " + Dir).c_str()); }
   void Write(const std::string &Name, const std::vector<UINT8> &Bytes) {
-    std::ofstream(Dir + "/" + Name, std::ios::binary).write(reinterpret_cast<const char *>(Bytes.data()), Bytes.size());
+    std::ofstream(Dir + "/" + Name, std::ios::binary)
+        .write(reinterpret_cast<const char *>(Bytes.data()), Bytes.size());
   }
   std::string Describe(const std::string &Text) {
     std::string Path = Dir + "/board.meta";
@@ -86,7 +87,8 @@ TEST_F(DumpPlatformFolder, RegionsGetTheirOwnAddressOrMoveWhenItIsTaken) {
   std::string Error;
   ASSERT_TRUE(Platform.LoadTableFolder(Dir, &Error)) << Error;
   ASSERT_TRUE(Platform.UseDescription(
-      Describe("table DSDT from-fv file=3D0A55E1-92C4-4B7E-A16F-0C58E2479B13\nnvs DSDT \\GNVS\nnvs DSDT \\BNVS\n"),
+      Describe(
+          "table DSDT from-fv file=3D0A55E1-92C4-4B7E-A16F-0C58E2479B13\nnvs DSDT \\GNVS\nnvs DSDT \\BNVS\n"),
       &Error))
       << Error;
   std::vector<UINT8> Before = Dsdt(Platform).Bytes;
@@ -111,14 +113,16 @@ TEST_F(DumpPlatformFolder, RegionsGetTheirOwnAddressOrMoveWhenItIsTaken) {
   EXPECT_EQ(Named, Gnvs.Address);
   EXPECT_EQ(After[9], sim::AcpiChecksumFor(After.data(), After.size(), 9));
   for (size_t Offset = 0; Offset < After.size(); Offset++) {
-    bool Patched = Offset == 9 || (Offset >= Element.First.ValueOffset && Offset < Element.First.ValueOffset + 4);
+    bool Patched =
+        Offset == 9 || (Offset >= Element.First.ValueOffset && Offset < Element.First.ValueOffset + 4);
     if (!Patched) EXPECT_EQ(After[Offset], Before[Offset]) << "offset " << Offset;
   }
   // Both regions hold the pattern of their own address.
   for (const sample::RegionBacking &Region : Platform.Regions()) {
     const UINT8 *Memory = sim::AcpiRegionPointer(Region.Address);
     for (UINT32 Index = 0; Index < Region.Length; Index++)
-      ASSERT_EQ(Memory[Index], sim::AcpiRegionPatternByte(Region.Address, Index)) << Region.Path << " " << Index;
+      ASSERT_EQ(Memory[Index], sim::AcpiRegionPatternByte(Region.Address, Index))
+          << Region.Path << " " << Index;
   }
   munmap(Taken, 0x1000);
 }
@@ -127,12 +131,14 @@ TEST_F(DumpPlatformFolder, ARegionOfAMissingTableOrAnUnbackableKindIsNamed) {
   sample::DumpPlatform Platform;
   std::string Error;
   ASSERT_TRUE(Platform.LoadTableFolder(Dir, &Error)) << Error;
-  ASSERT_TRUE(Platform.UseDescription(Describe("nvs-type2 DSDT \\GNVS address=2,3,0x10 length=2,2,0x14\n"), &Error))
+  ASSERT_TRUE(
+      Platform.UseDescription(Describe("nvs-type2 DSDT \\GNVS address=2,3,0x10 length=2,2,0x14\n"), &Error))
       << Error;
   EXPECT_FALSE(Platform.BackRegions(&Error));
-  EXPECT_EQ(Error,
-            "DSDT \\GNVS: Type 2 regions (address and length in a parent region's fields) are not backed on a dump "
-            "platform");
+  EXPECT_EQ(
+      Error,
+      "DSDT \\GNVS: Type 2 regions (address and length in a parent region's fields) are not backed on a dump "
+      "platform");
 }
 
 }  // namespace

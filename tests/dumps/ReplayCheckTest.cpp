@@ -30,7 +30,8 @@ std::vector<UINT8> MakeDsdt() {
   return Table;
 }
 
-sample::MetaElement Element(UINT32 SubType, UINT32 NvsType, UINT32 ValueOffset, UINT8 Prefix, UINT32 IntegerType = 0) {
+sample::MetaElement Element(UINT32 SubType, UINT32 NvsType, UINT32 ValueOffset, UINT8 Prefix,
+                            UINT32 IntegerType = 0) {
   sample::MetaElement Each;
   Each.Signature = kDsdt;
   Each.SubType = SubType;
@@ -61,8 +62,8 @@ class ReplayOfDsdt : public testing::TestWithParam<ReplayCase> {};
 TEST_P(ReplayOfDsdt, OnlyPatchedFieldsMayDiffer) {
   std::vector<UINT8> Installed = MakeDsdt();
   for (const auto &Change : GetParam().Changes) Installed[Change.first] = Change.second;
-  demo::VerifyResult Result =
-      demo::VerifyReplay({demo::MakeTableImage(MakeDsdt())}, {demo::MakeTableImage(Installed)}, DsdtRecords());
+  demo::VerifyResult Result = demo::VerifyReplay({demo::MakeTableImage(MakeDsdt())},
+                                                 {demo::MakeTableImage(Installed)}, DsdtRecords());
   EXPECT_EQ(Result.Tables, 1u);
   if (GetParam().Offset < 0) {
     EXPECT_EQ(Result.Matching, 1u);
@@ -77,14 +78,16 @@ TEST_P(ReplayOfDsdt, OnlyPatchedFieldsMayDiffer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReplayOfDsdt,
-    testing::Values(ReplayCase{"Identical", {}, -1},
-                    ReplayCase{"RegionMovedAndIntegerPatched",
-                               {{41, 0x00}, {42, 0x30}, {43, 0x41}, {44, 0x00}, {46, 0x00}, {47, 0x10}, {51, 0x99}, {9, 0x7}},
-                               -1},
-                    ReplayCase{"ByteOutsideThePatches", {{41, 0}, {30, 0}}, 30},
-                    ReplayCase{"PrefixOfTheAddressChanged", {{40, 0x0E}}, 40},
-                    ReplayCase{"LengthPrefixChanged", {{45, 0x0C}}, 45},
-                    ReplayCase{"NotStoredIntegerChanged", {{57, 0x23}}, 57}),
+    testing::Values(
+        ReplayCase{"Identical", {}, -1},
+        ReplayCase{
+            "RegionMovedAndIntegerPatched",
+            {{41, 0x00}, {42, 0x30}, {43, 0x41}, {44, 0x00}, {46, 0x00}, {47, 0x10}, {51, 0x99}, {9, 0x7}},
+            -1},
+        ReplayCase{"ByteOutsideThePatches", {{41, 0}, {30, 0}}, 30},
+        ReplayCase{"PrefixOfTheAddressChanged", {{40, 0x0E}}, 40},
+        ReplayCase{"LengthPrefixChanged", {{45, 0x0C}}, 45},
+        ReplayCase{"NotStoredIntegerChanged", {{57, 0x23}}, 57}),
     [](const testing::TestParamInfo<ReplayCase> &Info) { return Info.param.Name; });
 
 TEST(ReplayCheck, LengthsAndMissingTablesAreReported) {
@@ -92,8 +95,8 @@ TEST(ReplayCheck, LengthsAndMissingTablesAreReported) {
   Longer.push_back(0);
   std::vector<UINT8> Ssdt = MakeDsdt();
   memcpy(Ssdt.data(), "SSDT", 4);
-  demo::VerifyResult Result = demo::VerifyReplay({demo::MakeTableImage(MakeDsdt())},
-                                                 {demo::MakeTableImage(Longer), demo::MakeTableImage(Ssdt)}, {});
+  demo::VerifyResult Result = demo::VerifyReplay(
+      {demo::MakeTableImage(MakeDsdt())}, {demo::MakeTableImage(Longer), demo::MakeTableImage(Ssdt)}, {});
   EXPECT_EQ(Result.Tables, 2u);
   EXPECT_EQ(Result.Matching, 0u);
   ASSERT_EQ(Result.Differing.size(), 2u);
@@ -109,11 +112,13 @@ TEST(ReplayCheck, TablesSharingSignatureAndIdPairInOrder) {
   memcpy(First.data(), "SSDT", 4);
   memcpy(Second.data(), "SSDT", 4);
   Second[30] = 0x77;
-  demo::VerifyResult Same = demo::VerifyReplay({demo::MakeTableImage(First), demo::MakeTableImage(Second)},
-                                               {demo::MakeTableImage(First), demo::MakeTableImage(Second)}, {});
+  demo::VerifyResult Same =
+      demo::VerifyReplay({demo::MakeTableImage(First), demo::MakeTableImage(Second)},
+                         {demo::MakeTableImage(First), demo::MakeTableImage(Second)}, {});
   EXPECT_EQ(Same.Matching, 2u);
-  demo::VerifyResult Swapped = demo::VerifyReplay({demo::MakeTableImage(First), demo::MakeTableImage(Second)},
-                                                  {demo::MakeTableImage(Second), demo::MakeTableImage(First)}, {});
+  demo::VerifyResult Swapped =
+      demo::VerifyReplay({demo::MakeTableImage(First), demo::MakeTableImage(Second)},
+                         {demo::MakeTableImage(Second), demo::MakeTableImage(First)}, {});
   EXPECT_EQ(Swapped.Matching, 0u);
   ASSERT_EQ(Swapped.Differing.size(), 2u);
   EXPECT_EQ(Swapped.Differing[0].Offset, 30);
@@ -125,7 +130,8 @@ TEST(ReplayCheck, TheFacsHasNoChecksumToExclude) {
   Facs[4] = 64;
   std::vector<UINT8> Installed = Facs;
   Installed[9] = 1;
-  demo::VerifyResult Result = demo::VerifyReplay({demo::MakeTableImage(Facs)}, {demo::MakeTableImage(Installed)}, {});
+  demo::VerifyResult Result =
+      demo::VerifyReplay({demo::MakeTableImage(Facs)}, {demo::MakeTableImage(Installed)}, {});
   ASSERT_EQ(Result.Differing.size(), 1u);
   EXPECT_EQ(Result.Differing[0].Offset, 9);
 }
@@ -166,8 +172,12 @@ UINT32 Halve(const std::vector<UINT8> &Stream) {
 }
 
 std::vector<demo::FitEntry> Stream() {
-  return {Entry("FACP", false, 400),        Entry("DSDT", false, 100),       Entry("VFCT", true, 20000),
-          Entry("SSDT:AmdTable", true, 9000), Entry("SSDT:AmdTable#2", true, 3000), Entry("APIC", true, 500)};
+  return {Entry("FACP", false, 400),
+          Entry("DSDT", false, 100),
+          Entry("VFCT", true, 20000),
+          Entry("SSDT:AmdTable", true, 9000),
+          Entry("SSDT:AmdTable#2", true, 3000),
+          Entry("APIC", true, 500)};
 }
 
 TEST(FitReport, AStreamThatFitsNeedsNothingLeftOut) {

@@ -148,11 +148,13 @@ TEST_P(SharedDumps, CapturedByTheShippedImageAndReplayedOnTwoCertifiedBoots) {
     demo::VerifyResult Verify = demo::VerifyReplay(Custom.Published, Installed, Board.Records);
     EXPECT_EQ(Verify.Matching, Verify.Tables);
     for (const demo::TableDifference &Difference : Verify.Differing)
-      ADD_FAILURE() << demo::SignatureText(Difference.Signature) << " " << demo::OemTableIdText(Difference.OemTableId)
-                    << ": " << Difference.What << " at offset " << Difference.Offset;
+      ADD_FAILURE() << demo::SignatureText(Difference.Signature) << " "
+                    << demo::OemTableIdText(Difference.OemTableId) << ": " << Difference.What << " at offset "
+                    << Difference.Offset;
 
     std::vector<demo::PatchedValue> Regions, Integers;
-    for (const demo::PatchedValue &Value : demo::ReadPatchedValues(Custom.Published, Installed, Board.Records))
+    for (const demo::PatchedValue &Value :
+         demo::ReadPatchedValues(Custom.Published, Installed, Board.Records))
       (Value.IsRegion ? Regions : Integers).push_back(Value);
     EXPECT_EQ(Regions.size(), GetParam().Regions);
     EXPECT_EQ(Integers.size(), GetParam().Integers);
@@ -169,7 +171,8 @@ TEST_P(SharedDumps, CapturedByTheShippedImageAndReplayedOnTwoCertifiedBoots) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dumps, SharedDumps,
-                         testing::Values(DumpCase{"server-2008", 21, 2, 2}, DumpCase{"laptop-intel-2015", 19, 2, 3},
+                         testing::Values(DumpCase{"server-2008", 21, 2, 2},
+                                         DumpCase{"laptop-intel-2015", 19, 2, 3},
                                          DumpCase{"desktop-amd-x470", 22, 2, 3}),
                          [](const testing::TestParamInfo<DumpCase> &Info) {
                            std::string Name = Info.param.Name;

@@ -46,8 +46,8 @@ std::string Hex(UINT64 Value) {
 std::string GuidText(const EFI_GUID &Guid) {
   char Text[40];
   snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1, Guid.Data2,
-           Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3], Guid.Data4[4], Guid.Data4[5],
-           Guid.Data4[6], Guid.Data4[7]);
+           Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3], Guid.Data4[4],
+           Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
   return Text;
 }
 
@@ -129,9 +129,10 @@ bool DumpPlatform::Arrange(const std::vector<sim::DumpTable> &Dumped, std::strin
   UINT8 Minor = Fadt.size() > 131 ? Fadt[131] : 0;
   size_t Length = Fadt.size();
   if (sim::PresentFadtAs63(&Fadt)) {
-    mNotes.push_back("FADT revision " + std::to_string(Revision) + "." + std::to_string(Minor) + " (" +
-                     std::to_string(Length) +
-                     " bytes) presented as ACPI 6.3 (276 bytes, fields kept): the driver captures only a 6.3 FADT");
+    mNotes.push_back(
+        "FADT revision " + std::to_string(Revision) + "." + std::to_string(Minor) + " (" +
+        std::to_string(Length) +
+        " bytes) presented as ACPI 6.3 (276 bytes, fields kept): the driver captures only a 6.3 FADT");
   }
   return true;
 }
@@ -163,7 +164,9 @@ bool DumpPlatform::UseDescription(const std::string &Path, std::string *Error) {
   }
   Desc.AmlFiles.clear();
   MatchPaddedOemTableIds(Loaded, &Desc);
-  std::string BaseDir = Path.empty() ? "." : Path.substr(0, Path.find_last_of('/') == std::string::npos ? 0 : Path.find_last_of('/'));
+  std::string BaseDir =
+      Path.empty() ? "."
+                   : Path.substr(0, Path.find_last_of('/') == std::string::npos ? 0 : Path.find_last_of('/'));
   if (!acpi_meta::BuildMetaDataFromTables(Desc, Loaded, BaseDir.empty() ? "." : BaseDir, &mMetaData, Error)) {
     *Error = Name + ": " + *Error;
     return false;
@@ -195,8 +198,9 @@ bool DumpPlatform::BackRegion(const MetaElement &Element, std::string *Error) {
     return false;
   }
   if (Element.NvsType == 3) {
-    *Error = TableName + " " + Element.First.Path +
-             ": Type 2 regions (address and length in a parent region's fields) are not backed on a dump platform";
+    *Error =
+        TableName + " " + Element.First.Path +
+        ": Type 2 regions (address and length in a parent region's fields) are not backed on a dump platform";
     return false;
   }
   UINT64 Address = 0, Length = 0;

@@ -28,17 +28,17 @@ namespace sample {
 extern const EFI_GUID kDumpDsdtFile;
 
 struct RegionBacking {
-  std::string Table;        // "DSDT", "SSDT:<OemTableId>"
-  std::string Path;         // the region (or its address constant for Type 1)
-  UINT64 AmlAddress = 0;    // the address the dump's AML names
-  UINT64 Address = 0;       // where the platform put it
+  std::string Table;      // "DSDT", "SSDT:<OemTableId>"
+  std::string Path;       // the region (or its address constant for Type 1)
+  UINT64 AmlAddress = 0;  // the address the dump's AML names
+  UINT64 Address = 0;     // where the platform put it
   UINT32 Length = 0;
   bool Moved() const { return Address != AmlAddress; }
 };
 
 struct DumpTableInfo {
-  std::string Name;       // "facp", "ssdt3": acpixtract's file names
-  std::string Origin;     // where in the dump it came from
+  std::string Name;          // "facp", "ssdt3": acpixtract's file names
+  std::string Origin;        // where in the dump it came from
   std::vector<UINT8> Bytes;  // as the platform publishes it
 };
 

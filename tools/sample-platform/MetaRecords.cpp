@@ -23,8 +23,10 @@ bool ReadLocator(const ByteReader &Record, UINTN At, MetaLocator *Locator) {
          Reader.Read32(&Locator->ValueOffset);
 }
 
-bool ReadElement(const ByteReader &Record, UINT32 Signature, UINT32 SubType, UINT32 NvsType, MetaElement *Element) {
-  UINTN Minimum = SubType == 7 ? kIntegerMinimum : (SubType == 5 && NvsType == 2 ? kType1Minimum : kElementMinimum);
+bool ReadElement(const ByteReader &Record, UINT32 Signature, UINT32 SubType, UINT32 NvsType,
+                 MetaElement *Element) {
+  UINTN Minimum =
+      SubType == 7 ? kIntegerMinimum : (SubType == 5 && NvsType == 2 ? kType1Minimum : kElementMinimum);
   if (Record.Size() < Minimum) return false;
   Element->Signature = Signature;
   Element->SubType = SubType;
@@ -56,7 +58,8 @@ bool ReadAmlConstant(const std::vector<UINT8> &Table, UINT32 ValueOffset, UINT8 
   UINTN Width = AmlPrefixWidth(Prefix);
   ByteReader Reader(Table.data(), Table.size());
   UINT8 Opcode = 0;
-  if (Width == 0 || ValueOffset == 0 || !Reader.PeekAt8(ValueOffset - 1, &Opcode) || Opcode != Prefix) return false;
+  if (Width == 0 || ValueOffset == 0 || !Reader.PeekAt8(ValueOffset - 1, &Opcode) || Opcode != Prefix)
+    return false;
   *Value = 0;
   for (UINTN Index = 0; Index < Width; Index++) {
     UINT8 Byte = 0;
@@ -70,7 +73,8 @@ bool RegionLengthConstant(const std::vector<UINT8> &Table, const MetaLocator &Re
                           UINT8 *Prefix) {
   UINTN Width = AmlPrefixWidth(Region.Prefix);
   UINT64 At = static_cast<UINT64>(Region.ValueOffset) + Width;
-  if (Width == 0 || At + 1 >= Table.size() || !ByteReader(Table.data(), Table.size()).PeekAt8(At, Prefix)) return false;
+  if (Width == 0 || At + 1 >= Table.size() || !ByteReader(Table.data(), Table.size()).PeekAt8(At, Prefix))
+    return false;
   *ValueOffset = static_cast<UINT32>(At + 1);
   return AmlPrefixWidth(*Prefix) != 0;
 }
@@ -85,7 +89,8 @@ std::string MetaTableName(UINT32 Signature, UINT64 OemTableId) {
 
 const MetaTableRecord *MetaRecords::ForTable(UINT32 Signature, UINT64 OemTableId) const {
   for (const MetaTableRecord &Record : Tables) {
-    if (Record.Signature == Signature && (Signature != kSsdt || Record.OemTableId == OemTableId)) return &Record;
+    if (Record.Signature == Signature && (Signature != kSsdt || Record.OemTableId == OemTableId))
+      return &Record;
   }
   return nullptr;
 }

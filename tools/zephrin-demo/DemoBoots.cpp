@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 #include "acpi_dxe/blob/BlobCache.h"
@@ -113,7 +113,8 @@ BootSeen RunCustomBoot(const Board &Platform, const BootSettings &Settings) {
   for (const std::string &Note : Seen.Result.Notes) {
     std::string Rest;
     std::vector<UINT8> Bytes;
-    if (StartsWith(Note, "published ", &Rest) && FromHex(Rest, &Bytes)) Seen.Published.push_back(MakeTableImage(Bytes));
+    if (StartsWith(Note, "published ", &Rest) && FromHex(Rest, &Bytes))
+      Seen.Published.push_back(MakeTableImage(Bytes));
     if (StartsWith(Note, "ms ", &Rest)) Seen.Milliseconds = atof(Rest.c_str());
     if (StartsWith(Note, "error ", &Rest)) Seen.Errors.push_back(Rest);
   }
@@ -158,7 +159,8 @@ BootSeen RunCertifiedBoot(const Board &Platform, const BootSettings &Settings) {
       size_t Blank = Rest.find(' ');
       InstallSeen Install;
       Install.Status = strtoull(Rest.substr(0, Blank).c_str(), nullptr, 10);
-      if (Blank != std::string::npos && FromHex(Rest.substr(Blank + 1), &Bytes)) Install.Table = MakeTableImage(Bytes);
+      if (Blank != std::string::npos && FromHex(Rest.substr(Blank + 1), &Bytes))
+        Install.Table = MakeTableImage(Bytes);
       Seen.Installs.push_back(Install);
     } else if (StartsWith(Note, "region-pages ", &Rest)) {
       std::istringstream In(Rest);
@@ -193,8 +195,8 @@ bool PrepareSampleBoard(sample::SamplePlatform *Sample, Board *Board, std::strin
     char Guid[40];
     const EFI_GUID &File = sample::kDumpDsdtFile;
     snprintf(Guid, sizeof(Guid), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", File.Data1, File.Data2,
-             File.Data3, File.Data4[0], File.Data4[1], File.Data4[2], File.Data4[3], File.Data4[4], File.Data4[5],
-             File.Data4[6], File.Data4[7]);
+             File.Data3, File.Data4[0], File.Data4[1], File.Data4[2], File.Data4[3], File.Data4[4],
+             File.Data4[5], File.Data4[6], File.Data4[7]);
     Text.replace(At, Stored.size(), std::string("table DSDT from-fv file=") + Guid);
   }
   std::string Path = "/tmp/zephrin-demo-sample-" + std::to_string(getpid()) + ".meta";
@@ -243,7 +245,8 @@ bool ReadStoredCache(const std::string &StorePath, std::vector<UINT8> *Data) {
   std::string Error;
   if (!sim::ReadVariableStoreFile(StorePath, &Variables, &Error)) return false;
   for (const sim::StoredVariable &Variable : Variables) {
-    if (Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME && sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid)) {
+    if (Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME &&
+        sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid)) {
       *Data = Variable.Data;
       return true;
     }

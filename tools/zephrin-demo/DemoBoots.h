@@ -47,11 +47,11 @@ struct RegionPages {
 
 struct BootSeen {
   sim::BootResult Result;
-  double Milliseconds = 0;             // capture and store, or the whole restore
-  std::vector<TableImage> Published;   // custom path: the platform's tables, FADT first
-  std::vector<InstallSeen> Installs;   // certified path
+  double Milliseconds = 0;                     // capture and store, or the whole restore
+  std::vector<TableImage> Published;           // custom path: the platform's tables, FADT first
+  std::vector<InstallSeen> Installs;           // certified path
   std::vector<RegionPages> RegionAllocations;  // certified path: NVS and reserved pages
-  std::vector<std::string> Errors;     // the body's own errors
+  std::vector<std::string> Errors;             // the body's own errors
 };
 
 // The sample platform, its DSDT read from a volume file on restore.

@@ -155,8 +155,9 @@ int main(int Argc, char **Argv) {
   demo::Board Board;
   std::string Error;
   bool FromDump = !Options.AcpiDump.empty() || !Options.Tables.empty();
-  bool Prepared = FromDump ? demo::PrepareDumpBoard(Options.AcpiDump, Options.Tables, Options.Meta, &Dump, &Board, &Error)
-                           : demo::PrepareSampleBoard(&Sample, &Board, &Error);
+  bool Prepared =
+      FromDump ? demo::PrepareDumpBoard(Options.AcpiDump, Options.Tables, Options.Meta, &Dump, &Board, &Error)
+               : demo::PrepareSampleBoard(&Sample, &Board, &Error);
   if (!Prepared) {
     fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
     return 1;

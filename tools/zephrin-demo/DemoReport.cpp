@@ -124,7 +124,8 @@ std::vector<FitEntry> FitEntriesOf(const std::vector<std::vector<UINT8>> &Payloa
   for (const std::vector<UINT8> &Payload : Payloads) {
     UINT32 Signature = Peek32(Payload, 4), Type = Peek32(Payload, 12), SubType = Peek32(Payload, 16);
     if (SubType < AcpiDataSubTypeNvs || SubType > AcpiDataSubTypeInteger) {
-      UINT64 OemTableId = Payload.size() >= kEntryHeaderSize + 24 ? Peek64(Payload, kEntryHeaderSize + 16) : 0;
+      UINT64 OemTableId =
+          Payload.size() >= kEntryHeaderSize + 24 ? Peek64(Payload, kEntryHeaderSize + 16) : 0;
       MetaName = Label(Signature, Signature == kSsdt ? OemTableId : 0);
       Table = Numbered(MetaName, &Seen);
       Removable = Type == AcpiDataTypeAcpiDataTables || Type == AcpiDataTypeSsdt;
@@ -140,10 +141,12 @@ void Session::PrintPlatform(const std::string &Image) const {
   for (const std::string &Note : mBoard.Notes) printf("  %s\n", Note.c_str());
   for (const sample::RegionBacking &Region : mBoard.Regions) {
     if (Region.Moved()) {
-      printf("  region %s %s: %s is taken in this process; the platform placed it at %s (%s bytes) and its table "
-             "names that address\n",
-             Region.Table.c_str(), Region.Path.c_str(), Hex(Region.AmlAddress).c_str(), Hex(Region.Address).c_str(),
-             Hex(Region.Length).c_str());
+      printf(
+          "  region %s %s: %s is taken in this process; the platform placed it at %s (%s bytes) and its "
+          "table "
+          "names that address\n",
+          Region.Table.c_str(), Region.Path.c_str(), Hex(Region.AmlAddress).c_str(),
+          Hex(Region.Address).c_str(), Hex(Region.Length).c_str());
     } else {
       printf("  region %s %s: backed at %s (%s bytes), filled with a pattern\n", Region.Table.c_str(),
              Region.Path.c_str(), Hex(Region.Address).c_str(), Hex(Region.Length).c_str());
@@ -175,13 +178,15 @@ bool Session::ReadCapture(const BootSeen &Seen, const BootSettings &Settings, st
   return Found;
 }
 
-void Session::PrintFit(const std::vector<std::vector<UINT8>> &Payloads, const BootSeen &Seen, BootSummary *Summary) {
+void Session::PrintFit(const std::vector<std::vector<UINT8>> &Payloads, const BootSeen &Seen,
+                       BootSummary *Summary) {
   std::vector<FitEntry> Entries = FitEntriesOf(Payloads);
   // Tables the write cache had no room for: weighed as the capture would have
   // stored them.
   std::map<std::string, int> Captured, Published;
   for (const FitEntry &Entry : Entries)
-    if (Entry.Payload.size() > 16 && Peek32(Entry.Payload, 16) <= AcpiDataSubTypeFromFv) Captured[Entry.MetaName]++;
+    if (Entry.Payload.size() > 16 && Peek32(Entry.Payload, 16) <= AcpiDataSubTypeFromFv)
+      Captured[Entry.MetaName]++;
   for (const TableImage &Table : Seen.Published) {
     if (Table.Signature == kFacp || Table.Signature == kFacs || Table.Signature == kDsdt) continue;
     const sample::MetaTableRecord *Record = mBoard.Records.ForTable(Table.Signature, Table.OemTableId);
@@ -225,8 +230,8 @@ bool Session::CustomBoot(int Number, const BootSeen &Seen, const BootSettings &S
     mBoots.push_back(Summary);
     return Seen.Result.End == sim::BootEnd::Normal;
   }
-  inspect::InspectReport Report =
-      inspect::InspectCache(Cache.data(), Cache.size(), inspect::InspectOptions{inspect::InputForm::Raw, false});
+  inspect::InspectReport Report = inspect::InspectCache(
+      Cache.data(), Cache.size(), inspect::InspectOptions{inspect::InputForm::Raw, false});
   std::vector<std::vector<UINT8>> Payloads;
   size_t Elements = 0;
   printf("  tables captured:\n");
@@ -259,13 +264,17 @@ bool Session::CustomBoot(int Number, const BootSeen &Seen, const BootSettings &S
   Summary.CompressedBytes = Report.VariableSize;
   Summary.Stored = !Refused;
   printf("  stream %u bytes, compressed %u bytes (%.1f%% of the stream)\n", Summary.StreamBytes,
-         Summary.CompressedBytes, Summary.StreamBytes ? 100.0 * Summary.CompressedBytes / Summary.StreamBytes : 0.0);
+         Summary.CompressedBytes,
+         Summary.StreamBytes ? 100.0 * Summary.CompressedBytes / Summary.StreamBytes : 0.0);
   printf("  peak pool use during the boot: %zu bytes\n", static_cast<size_t>(Seen.Result.PoolPeakBytes));
   if (Refused) {
-    printf("  AcpiDataCache NOT stored: the platform refused the write (the driver logged \"Unable to store ACPI "
-           "tables!\"); the sizes above come from a second capture on a store without the size limit\n");
+    printf(
+        "  AcpiDataCache NOT stored: the platform refused the write (the driver logged \"Unable to store "
+        "ACPI "
+        "tables!\"); the sizes above come from a second capture on a store without the size limit\n");
   } else {
-    printf("  AcpiDataCache %s\n", Written ? "written" : "unchanged (the new capture is similar to the stored one)");
+    printf("  AcpiDataCache %s\n",
+           Written ? "written" : "unchanged (the new capture is similar to the stored one)");
   }
   for (const sim::VariableWrite &Write : Seen.Result.VariableWrites) {
     if (Write.Name == kAcpiCacheLockIndicatorName && Write.Status == EFI_SUCCESS)
@@ -285,8 +294,8 @@ bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings
   BootSummary Summary;
   std::vector<UINT8> Cache;
   if (ReadStoredCache(Settings.Store, &Cache)) {
-    inspect::InspectReport Report =
-        inspect::InspectCache(Cache.data(), Cache.size(), inspect::InspectOptions{inspect::InputForm::Raw, false});
+    inspect::InspectReport Report = inspect::InspectCache(
+        Cache.data(), Cache.size(), inspect::InspectOptions{inspect::InputForm::Raw, false});
     Summary.Stored = true;
     Summary.StreamBytes = Report.DecompressedSize;
     Summary.CompressedBytes = Report.VariableSize;
@@ -301,7 +310,8 @@ bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings
   if (Seen.Result.End != sim::BootEnd::Normal) printf("  %s\n", Seen.Result.Describe().c_str());
   printf("  restore took %.1f ms (driver entry to ExitBootServices)\n", Seen.Milliseconds);
   if (Summary.Stored) {
-    printf("  AcpiDataCache: stream %u bytes, compressed %u bytes\n", Summary.StreamBytes, Summary.CompressedBytes);
+    printf("  AcpiDataCache: stream %u bytes, compressed %u bytes\n", Summary.StreamBytes,
+           Summary.CompressedBytes);
   } else {
     printf("  AcpiDataCache: none stored\n");
   }
@@ -329,12 +339,13 @@ bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings
     if (Value.IsRegion) {
       bool Allocated = false;
       for (const RegionPages &Pages : Seen.RegionAllocations) Allocated |= Pages.Address == Value.After;
-      printf("  NVS region %s %s moved: %s -> %s, length %s -> %s%s\n", Value.Table.c_str(), Value.Path.c_str(),
-             Hex(Value.Before).c_str(), Hex(Value.After).c_str(), Hex(Value.LengthBefore).c_str(),
-             Hex(Value.LengthAfter).c_str(), Allocated ? " (pages the driver allocated)" : "");
+      printf("  NVS region %s %s moved: %s -> %s, length %s -> %s%s\n", Value.Table.c_str(),
+             Value.Path.c_str(), Hex(Value.Before).c_str(), Hex(Value.After).c_str(),
+             Hex(Value.LengthBefore).c_str(), Hex(Value.LengthAfter).c_str(),
+             Allocated ? " (pages the driver allocated)" : "");
     } else {
-      printf("  integer %s %s patched: %s -> %s\n", Value.Table.c_str(), Value.Path.c_str(), Hex(Value.Before).c_str(),
-             Hex(Value.After).c_str());
+      printf("  integer %s %s patched: %s -> %s\n", Value.Table.c_str(), Value.Path.c_str(),
+             Hex(Value.Before).c_str(), Hex(Value.After).c_str());
     }
   }
   Summary.Verify = VerifyReplay(mCaptured, Installed, mBoard.Records);
@@ -388,7 +399,8 @@ std::string JsonTables(const std::vector<ListedTable> &Tables, bool Certified) {
   for (size_t Index = 0; Index < Tables.size(); Index++) {
     const ListedTable &Row = Tables[Index];
     Out += Index ? ", " : "";
-    Out += "{\"signature\": " + JsonString(Row.Signature) + ", \"oem_table_id\": " + JsonString(Row.OemTableId) +
+    Out += "{\"signature\": " + JsonString(Row.Signature) +
+           ", \"oem_table_id\": " + JsonString(Row.OemTableId) +
            ", \"length\": " + std::to_string(Row.Length);
     if (Certified) {
       Out += ", \"phase\": " + JsonString(Row.Phase) + ", \"source\": " + JsonString(Row.Source) +
@@ -405,9 +417,11 @@ std::string JsonDiffering(const std::vector<TableDifference> &Differing, int Boo
   std::string Out;
   for (const TableDifference &Difference : Differing) {
     Out += Out.empty() ? "" : ", ";
-    Out += "{\"boot\": " + std::to_string(Boot) + ", \"signature\": " + JsonString(SignatureText(Difference.Signature)) +
+    Out += "{\"boot\": " + std::to_string(Boot) +
+           ", \"signature\": " + JsonString(SignatureText(Difference.Signature)) +
            ", \"oem_table_id\": " + JsonString(OemTableIdText(Difference.OemTableId)) +
-           ", \"offset\": " + std::to_string(Difference.Offset) + ", \"what\": " + JsonString(Difference.What) + "}";
+           ", \"offset\": " + std::to_string(Difference.Offset) +
+           ", \"what\": " + JsonString(Difference.What) + "}";
   }
   return Out;
 }
@@ -459,9 +473,9 @@ bool Session::WriteJson(const std::string &Path, std::string *Error) const {
   std::string Differing;
   for (size_t Index = 0; Index < mBoots.size(); Index++) {
     const BootSummary &Boot = mBoots[Index];
-    Out += "    {\"boot\": " + std::to_string(Boot.Number) + ", \"path\": " +
-           JsonString(Boot.Custom ? "custom" : "certified") + ", \"end\": " + JsonString(Boot.End) +
-           ", \"milliseconds\": " + std::to_string(Boot.Milliseconds) +
+    Out += "    {\"boot\": " + std::to_string(Boot.Number) +
+           ", \"path\": " + JsonString(Boot.Custom ? "custom" : "certified") +
+           ", \"end\": " + JsonString(Boot.End) + ", \"milliseconds\": " + std::to_string(Boot.Milliseconds) +
            ", \"stream_bytes\": " + std::to_string(Boot.StreamBytes) +
            ", \"compressed_bytes\": " + std::to_string(Boot.CompressedBytes) +
            ", \"stored\": " + (Boot.Stored ? "true" : "false") +
@@ -474,8 +488,10 @@ bool Session::WriteJson(const std::string &Path, std::string *Error) const {
       for (size_t Value = 0; Value < Boot.Patched.size(); Value++) {
         const PatchedValue &Patch = Boot.Patched[Value];
         Out += (Value ? ", " : "") + std::string("{\"table\": ") + JsonString(Patch.Table) +
-               ", \"path\": " + JsonString(Patch.Path) + ", \"kind\": " + JsonString(Patch.IsRegion ? "nvs" : "integer") +
-               ", \"before\": " + std::to_string(Patch.Before) + ", \"after\": " + std::to_string(Patch.After) + "}";
+               ", \"path\": " + JsonString(Patch.Path) +
+               ", \"kind\": " + JsonString(Patch.IsRegion ? "nvs" : "integer") +
+               ", \"before\": " + std::to_string(Patch.Before) +
+               ", \"after\": " + std::to_string(Patch.After) + "}";
       }
       Out += "]";
       Total.Add(Boot.Verify);

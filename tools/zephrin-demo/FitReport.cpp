@@ -48,8 +48,8 @@ std::vector<UINT8> BuildStream(const std::vector<FitEntry> &Entries) {
   return Stream;
 }
 
-FitReport BuildFitReport(const std::vector<FitEntry> &Entries, UINT32 MaxVariableSize, UINT32 VariableOverhead,
-                         const Compressor &Compress) {
+FitReport BuildFitReport(const std::vector<FitEntry> &Entries, UINT32 MaxVariableSize,
+                         UINT32 VariableOverhead, const Compressor &Compress) {
   FitReport Report;
   Report.MaxCacheSize = MAX_CACHE_SIZE;
   Report.MaxVariableSize = MaxVariableSize;
@@ -58,7 +58,8 @@ FitReport BuildFitReport(const std::vector<FitEntry> &Entries, UINT32 MaxVariabl
   Report.CompressedBytes = Compress(BuildStream(Entries));
   for (const FitEntry &Entry : Entries) {
     Report.StreamComplete &= Entry.Captured;
-    if (Report.Shares.empty() || Report.Shares.back().Table != Entry.Table) Report.Shares.push_back({Entry.Table, 0});
+    if (Report.Shares.empty() || Report.Shares.back().Table != Entry.Table)
+      Report.Shares.push_back({Entry.Table, 0});
     Report.Shares.back().Bytes += BlobBytes(Entry);
   }
   Report.StreamAfter = Report.StreamBytes;
@@ -111,12 +112,14 @@ FitReport BuildFitReport(const std::vector<FitEntry> &Entries, UINT32 MaxVariabl
 std::vector<std::string> FitReport::Lines() const {
   std::vector<std::string> Out;
   char Line[256];
-  snprintf(Line, sizeof(Line), "stream %u bytes of MAX_CACHE_SIZE %s: %s%s", StreamBytes, Hex(MaxCacheSize).c_str(),
-           StreamBytes <= MaxCacheSize ? "fits" : "DOES NOT FIT",
-           StreamComplete ? "" : " (the capture stopped when the write cache was full; the rest is estimated)");
+  snprintf(
+      Line, sizeof(Line), "stream %u bytes of MAX_CACHE_SIZE %s: %s%s", StreamBytes,
+      Hex(MaxCacheSize).c_str(), StreamBytes <= MaxCacheSize ? "fits" : "DOES NOT FIT",
+      StreamComplete ? "" : " (the capture stopped when the write cache was full; the rest is estimated)");
   Out.push_back(Line);
   snprintf(Line, sizeof(Line), "compressed %u bytes of %u a variable of %s can hold: %s", CompressedBytes,
-           VariableRoom, Hex(MaxVariableSize).c_str(), CompressedBytes <= VariableRoom ? "fits" : "DOES NOT FIT");
+           VariableRoom, Hex(MaxVariableSize).c_str(),
+           CompressedBytes <= VariableRoom ? "fits" : "DOES NOT FIT");
   Out.push_back(Line);
   Out.push_back("share of the stream per table (entry and elements):");
   for (const Share &Table : Shares) {
@@ -126,14 +129,17 @@ std::vector<std::string> FitReport::Lines() const {
   }
   if (Fits()) return Out;
   Out.push_back(
-      "the driver cannot store this capture: it logs \"Unable to store ACPI tables!\", notifies the failure, and "
+      "the driver cannot store this capture: it logs \"Unable to store ACPI tables!\", notifies the failure, "
+      "and "
       "certified-path boots find no cache");
   if (!Solvable) {
     Out.push_back("leaving every table but the FADT, FACS and DSDT out would still not fit");
     return Out;
   }
-  snprintf(Line, sizeof(Line), "to fit, leave these out of the cache (stream %u, compressed %u bytes); paste into the "
-           "meta description:", StreamAfter, CompressedAfter);
+  snprintf(Line, sizeof(Line),
+           "to fit, leave these out of the cache (stream %u, compressed %u bytes); paste into the "
+           "meta description:",
+           StreamAfter, CompressedAfter);
   Out.push_back(Line);
   for (const std::string &Name : LeaveOut) {
     bool Nameable = Name.find(' ') == std::string::npos;

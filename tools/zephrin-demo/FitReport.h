@@ -17,10 +17,10 @@ namespace demo {
 // One entry of the stream the capture writes (or would write, for tables the
 // write cache had no room for), with the table it belongs to.
 struct FitEntry {
-  std::string Table;      // "HPET", "SSDT:CpuSsdt", "SSDT:CpuSsdt#2" for a second one
-  std::string MetaName;   // how acpi-meta names it ("SSDT:CpuSsdt")
-  bool Removable = true;  // false for the FADT, FACS and DSDT
-  bool Captured = true;   // false: estimated, the capture never wrote it
+  std::string Table;           // "HPET", "SSDT:CpuSsdt", "SSDT:CpuSsdt#2" for a second one
+  std::string MetaName;        // how acpi-meta names it ("SSDT:CpuSsdt")
+  bool Removable = true;       // false for the FADT, FACS and DSDT
+  bool Captured = true;        // false: estimated, the capture never wrote it
   std::vector<UINT8> Payload;  // the entry, header included
 };
 
@@ -42,7 +42,7 @@ struct FitReport {
     std::string Table;
     UINT32 Bytes = 0;
   };
-  std::vector<Share> Shares;  // per table, its entry and its elements, in stream order
+  std::vector<Share> Shares;          // per table, its entry and its elements, in stream order
   std::vector<std::string> LeaveOut;  // acpi-meta table names, empty when it fits
   UINT32 StreamAfter = 0, CompressedAfter = 0;
   bool Solvable = true;  // false when even leaving out every removable table does not fit
@@ -52,8 +52,8 @@ struct FitReport {
 };
 
 // VariableNameBytes: the UCS-2 name with its NUL, as the variable store counts it.
-FitReport BuildFitReport(const std::vector<FitEntry> &Entries, UINT32 MaxVariableSize, UINT32 VariableOverhead,
-                         const Compressor &Compress);
+FitReport BuildFitReport(const std::vector<FitEntry> &Entries, UINT32 MaxVariableSize,
+                         UINT32 VariableOverhead, const Compressor &Compress);
 
 }  // namespace demo
 

@@ -30,8 +30,8 @@ bool Inside(UINTN Offset, const std::vector<ByteRange> &Ranges) {
 
 // The captured table paired with Installed: same signature and OemTableId, and
 // the same occurrence among the tables that share them.
-const TableImage *Counterpart(const std::vector<TableImage> &Captured, const std::vector<TableImage> &Installed,
-                              size_t Index) {
+const TableImage *Counterpart(const std::vector<TableImage> &Captured,
+                              const std::vector<TableImage> &Installed, size_t Index) {
   const TableImage &Table = Installed[Index];
   size_t Occurrence = 0;
   for (size_t Before = 0; Before < Index; Before++)
@@ -146,13 +146,15 @@ std::vector<PatchedValue> ReadPatchedValues(const std::vector<TableImage> &Captu
       PatchedValue Value;
       Value.Table = sample::MetaTableName(Element.Signature, Element.OemTableId);
       Value.Path = Element.First.Path;
-      bool Read = sample::ReadAmlConstant(Before, Element.First.ValueOffset, Element.First.Prefix, &Value.Before) &&
-                  sample::ReadAmlConstant(After, Element.First.ValueOffset, Element.First.Prefix, &Value.After);
+      bool Read =
+          sample::ReadAmlConstant(Before, Element.First.ValueOffset, Element.First.Prefix, &Value.Before) &&
+          sample::ReadAmlConstant(After, Element.First.ValueOffset, Element.First.Prefix, &Value.After);
       if (Element.SubType == 5 && (Element.NvsType == 1 || Element.NvsType == 2)) {
         Value.IsRegion = true;
         UINT32 LengthAt = Element.Second.ValueOffset;
         UINT8 LengthPrefix = Element.Second.Prefix;
-        if (Element.NvsType == 1) Read = Read && sample::RegionLengthConstant(Before, Element.First, &LengthAt, &LengthPrefix);
+        if (Element.NvsType == 1)
+          Read = Read && sample::RegionLengthConstant(Before, Element.First, &LengthAt, &LengthPrefix);
         Read = Read && sample::ReadAmlConstant(Before, LengthAt, LengthPrefix, &Value.LengthBefore) &&
                sample::ReadAmlConstant(After, LengthAt, LengthPrefix, &Value.LengthAfter);
       } else if (Element.SubType != 7 || Element.IntegerType == 2) {
