@@ -20,7 +20,6 @@ namespace {
 
 constexpr UINT32 kDsdt = SIGNATURE_32('D', 'S', 'D', 'T');
 constexpr UINT32 kSsdt = SIGNATURE_32('S', 'S', 'D', 'T');
-constexpr UINT32 kFacp = SIGNATURE_32('F', 'A', 'C', 'P');
 constexpr UINTN kOemTableIdOffset = 16;
 // The volume the platform keeps its ACPI table files in.
 const EFI_GUID kTableVolume = {0x5A17C0DE, 0x0003, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 3}};
@@ -275,7 +274,6 @@ bool DumpPlatform::Install(sim::Platform &Platform, bool CustomPath, std::string
     *Error = "the platform refused its own ACPI tables";
     return false;
   }
-  (void)kFacp;
   return true;
 }
 
