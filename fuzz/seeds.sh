@@ -25,6 +25,22 @@ if [ "$name" = restore_engine ]; then
   done
   exit 0
 fi
+
+# Every DSDT and SSDT of the real machines' dumps, each behind eight parameter
+# bytes: a DWord locator at the first body byte, Type 2 mode 2, size 3, offset 0.
+if [ "$name" = aml ] && [ -d "$shared/acpi-dumps" ] && command -v acpixtract >/dev/null; then
+  tables=$(mktemp -d)
+  for dump in "$shared"/acpi-dumps/*.acpidump; do
+    machine=$(basename "$dump" .acpidump)
+    mkdir -p "$tables/$machine"
+    (cd "$tables/$machine" && acpixtract -a "$dump" >/dev/null 2>&1) || continue
+    for table in "$tables/$machine"/dsdt.dat "$tables/$machine"/ssdt*.dat; do
+      { printf '\x24\x00\x0c\x25\x00\x02\x03\x00'; cat "$table"; } \
+        >"$corpus/dump_${machine}_$(basename "$table" .dat)"
+    done
+  done
+  rm -rf "$tables"
+fi
 [ -d "$vectors" ] || exit 0
 
 case "$name" in

@@ -290,8 +290,8 @@ BOOLEAN AmlSkipOperands(AML_WALK *Walk, const CHAR8 *Shape, UINT8 Depth) {
       case 'z':
         Ok = AmlSkipString(&Walk->Reader);
         break;
-      case 'n':
-        Ok = AmlReadName(&Walk->Reader, &Ignored);
+      case 'n':  // a declared or named object: never NullName
+        Ok = AmlReadName(&Walk->Reader, &Ignored) && (Ignored.SegCount > 0 || Ignored.TooDeep);
         break;
       case 't':
         Ok = AmlSkipTermArg(Walk, Depth);

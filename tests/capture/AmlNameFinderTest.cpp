@@ -78,6 +78,7 @@ TEST_P(AmlFinderSample, PointsAtTheNameSegAndTheValueTerm) {
   EXPECT_EQ(Found.Kind, Row.Kind);
   ASSERT_LT(Found.NameOffset + 4, Table.size());
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(Table.data()) + Found.NameOffset, 4), Row.Seg);
+  if (Row.Kind != AmlNamedObjectName && Row.Kind != AmlNamedObjectOpRegion) return;
   EXPECT_EQ(Found.PrefixByte, Row.Prefix);
   EXPECT_EQ(Table[Found.TermOffset], Row.Prefix);
   if (AmlIntegerPrefixWidth(Row.Prefix) != 0) EXPECT_EQ(Found.ValueOffset, Found.TermOffset + 1);
@@ -99,8 +100,34 @@ INSTANTIATE_TEST_SUITE_P(
         FindRow{"SsdtNamedAddress", "ssdt_nvs", "\\SNVA", AmlNamedObjectName, "SNVA", AML_DWORD_PREFIX},
         FindRow{"SsdtNamedLength", "ssdt_nvs", "\\SNVL", AmlNamedObjectName, "SNVL", AML_WORD_PREFIX},
         FindRow{"SsdtRegionInExternalScope", "ssdt_nonnvs", "\\_SB.SCRA.NNVS", AmlNamedObjectOpRegion, "NNVS",
-                'N'}),
+                'N'},
+        // aml_grammar.asl: objects behind terms the walk must measure exactly.
+        FindRow{"NameInsideIf", "aml_grammar", "\\INIF", AmlNamedObjectName, "INIF", AML_WORD_PREFIX},
+        FindRow{"NameInsideElse", "aml_grammar", "\\INEL", AmlNamedObjectName, "INEL", AML_WORD_PREFIX},
+        FindRow{"RegionInsideAMethod", "aml_grammar", "\\MAIN.LOCR", AmlNamedObjectOpRegion, "LOCR",
+                AML_DWORD_PREFIX},
+        FindRow{"NameAtTheEndOfAnElseIfChain", "aml_grammar", "\\LATE.DEEP", AmlNamedObjectName, "DEEP",
+                AML_BYTE_PREFIX},
+        FindRow{"NameAfterAnAbsoluteScopeInADevice", "aml_grammar", "\\_SB.DEV0.AFTR", AmlNamedObjectName,
+                "AFTR", AML_DWORD_PREFIX},
+        FindRow{"LastNameOfTheTable", "aml_grammar", "\\LAST", AmlNamedObjectName, "LAST", AML_DWORD_PREFIX},
+        FindRow{"DeviceByItsPath", "aml_grammar", "\\_SB.DEV0", AmlNamedObjectDevice, "DEV0", 0},
+        FindRow{"RegionWithAnExpressionAddress", "aml_grammar", "\\REXP", AmlNamedObjectOpRegion, "REXP",
+                0x72}),
     [](const testing::TestParamInfo<FindRow> &Info) { return std::string(Info.param.Name); });
+
+// The Scope (\_GPE) inside \_SB.DEV0 names its own scope; the objects declared
+// after it belong to DEV0 again, not to \_GPE or \_SB.
+TEST(AmlFinder, AScopeInsideADeviceLeavesTheDevicesScopeIntact) {
+  REQUIRE_FIXTURE(Table, "aml_grammar");
+  AML_NAMED_OBJECT Found{};
+  EXPECT_EQ(capture_test::FindNamedObject(Table, "\\_GPE.AFTR", &Found), EFI_NOT_FOUND);
+  EXPECT_EQ(capture_test::FindNamedObject(Table, "\\_SB.AFTR", &Found), EFI_NOT_FOUND);
+  ASSERT_EQ(capture_test::FindNamedObject(Table, "\\_SB.DEV0.PWR0._STA", &Found), EFI_SUCCESS);
+  EXPECT_EQ(Found.Kind, AmlNamedObjectMethod);
+  ASSERT_EQ(capture_test::FindNamedObject(Table, "\\_GPE._L01", &Found), EFI_SUCCESS);
+  EXPECT_EQ(Found.Kind, AmlNamedObjectMethod);
+}
 
 TEST(AmlFinder, NamesThatAreNotDeclaredAreNotFound) {
   REQUIRE_FIXTURE(Dsdt, "dsdt");
@@ -158,6 +185,132 @@ INSTANTIATE_TEST_SUITE_P(
         // A multi-name path claiming more segments than the walk follows.
         LieRow{"TooManySegments", {0x08, 0x2F, 0x40, 'A', 'A', 'A', 'A'}, EFI_COMPROMISED_DATA}),
     [](const testing::TestParamInfo<LieRow> &Info) { return std::string(Info.param.Name); });
+
+// --- Method bodies that do not parse ---------------------------------------------
+
+struct WalkRow {
+  const char *Name;
+  std::vector<UINT8> Body;
+  const char *Path;      // an object the walk must find, or not
+  EFI_STATUS Status;     // of finding it
+  UINT32 SkippedBodies;  // counted by the walk
+  UINT32 ProblemOffset;  // FirstSkipOffset, or ErrorOffset when the walk fails
+};
+
+class AmlWalkRecovery : public testing::TestWithParam<WalkRow> {};
+
+// Walks the whole table and then looks for \XXXX.
+TEST_P(AmlWalkRecovery, SkipsWhatItCanAndSaysWhere) {
+  const WalkRow &Row = GetParam();
+  const std::vector<UINT8> Table = MakeTable(Row.Body);
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(static_cast<UINT32>(Table.size())));
+  AML_WALK Walk;
+  AML_NAMED_OBJECT Object{};
+  EFI_STATUS Status = AmlWalkStart(&Walk, Table.data(), Slots.data(), Slots.size());
+  while (Status == EFI_SUCCESS) Status = AmlWalkNext(&Walk, &Object);
+  EXPECT_EQ(Walk.SkippedBodies, Row.SkippedBodies);
+  if (Row.SkippedBodies > 0) EXPECT_EQ(Walk.FirstSkipOffset, Row.ProblemOffset);
+  if (Status == EFI_COMPROMISED_DATA) EXPECT_EQ(Walk.ErrorOffset, Row.ProblemOffset);
+  EXPECT_EQ(capture_test::FindNamedObject(Table, Row.Path, &Object), Row.Status);
+}
+
+// Bytes of a table body; the first body byte is at table offset 36.
+std::vector<UINT8> Concat(std::initializer_list<std::vector<UINT8>> Parts) {
+  std::vector<UINT8> Out;
+  for (const std::vector<UINT8> &Part : Parts) Out.insert(Out.end(), Part.begin(), Part.end());
+  return Out;
+}
+
+const std::vector<UINT8> kNameXxxx = {0x08, 'X', 'X', 'X', 'X', 0x0A, 0x07};
+
+// Method (CALR) { CreateDWordField (MTHD (Arg0), Zero, FLD0)  Name (XXXX, 7) }
+const std::vector<UINT8> kCaller = {0x14, 0x18, 'C', 'A', 'L', 'R',  0x00, 0x8A, 'M', 'T', 'H',  'D', 0x68,
+                                    0x00, 'F',  'L', 'D', '0', 0x08, 'X',  'X',  'X', 'X', 0x0A, 0x07};
+
+// Method (MTHD) { <Count> times LNot, then Zero }: operands nested Count deep.
+std::vector<UINT8> DeepExpressionMethod(size_t Count) {
+  std::vector<UINT8> Body = {'M', 'T', 'H', 'D', 0x00};
+  Body.insert(Body.end(), Count, 0x92);
+  Body.push_back(0x00);
+  const UINT32 Length = static_cast<UINT32>(Body.size() + 2);
+  std::vector<UINT8> Method = {0x14, static_cast<UINT8>(0x40 | (Length & 0x0F)),
+                               static_cast<UINT8>(Length >> 4)};
+  Method.insert(Method.end(), Body.begin(), Body.end());
+  return Method;
+}
+
+// Method (MTHD) { If (One) { If (One) { ... } } } with Count Ifs, each If's
+// PkgLength in two bytes.
+std::vector<UINT8> DeepIfMethod(size_t Count) {
+  std::vector<UINT8> Inner;
+  for (size_t Index = 0; Index < Count; Index++) {
+    const UINT32 Length = static_cast<UINT32>(Inner.size() + 3);  // PkgLength (2) + predicate
+    std::vector<UINT8> If = {0xA0, static_cast<UINT8>(0x40 | (Length & 0x0F)),
+                             static_cast<UINT8>(Length >> 4), 0x01};
+    If.insert(If.end(), Inner.begin(), Inner.end());
+    Inner = If;
+  }
+  std::vector<UINT8> Body = {'M', 'T', 'H', 'D', 0x00};
+  Body.insert(Body.end(), Inner.begin(), Inner.end());
+  const UINT32 Length = static_cast<UINT32>(Body.size() + 3);
+  std::vector<UINT8> Method = {0x14, static_cast<UINT8>(0x80 | (Length & 0x0F)),
+                               static_cast<UINT8>(Length >> 4), static_cast<UINT8>(Length >> 12)};
+  Method.insert(Method.end(), Body.begin(), Body.end());
+  return Method;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AmlWalkRecovery,
+    testing::Values(
+        // Method (MTHD) { 0x02 }: no opcode; the body is left, \XXXX behind it found.
+        WalkRow{"NoOpcodeInAMethodBody", Concat({{0x14, 0x07, 'M', 'T', 'H', 'D', 0x00, 0x02}, kNameXxxx}),
+                "\\XXXX", EFI_SUCCESS, 1, 43},
+        // Method (MTHD, 1) declared first, then Method (CALR) { MTHD (Name (YYYY, 0)) }:
+        // the call takes one TermArg and a Name is none, so CALR's body is
+        // skipped from the call on; \XXXX behind CALR is still found.
+        WalkRow{"CallWithADeclarationAsArgument",
+                Concat({{0x14, 0x06, 'M', 'T', 'H', 'D', 0x01, 0x14, 0x10, 'C', 'A', 'L', 'R', 0x00, 'M', 'T',
+                         'H', 'D'},
+                        {0x08, 'Y', 'Y', 'Y', 'Y', 0x00},
+                        kNameXxxx}),
+                "\\XXXX", EFI_SUCCESS, 1, 50},
+        // CALR's CreateDWordField (MTHD (Arg0), Zero, FLD0) parses only when the
+        // walk knows that MTHD takes one argument: declared later in the table,
+        // declared by an External, or not at all (then CALR's body is skipped
+        // and \XXXX in it is missed).
+        WalkRow{"CallOfAMethodDeclaredLater", Concat({kCaller, {0x14, 0x06, 'M', 'T', 'H', 'D', 0x01}}),
+                "\\CALR.XXXX", EFI_SUCCESS, 0, 0},
+        WalkRow{"CallOfAnExternalMethod", Concat({{0x15, 'M', 'T', 'H', 'D', 0x08, 0x01}, kCaller}),
+                "\\CALR.XXXX", EFI_SUCCESS, 0, 0},
+        WalkRow{"CallOfAnExternalThatIsNoMethod", Concat({{0x15, 'M', 'T', 'H', 'D', 0x01, 0x01}, kCaller}),
+                "\\CALR.XXXX", EFI_NOT_FOUND, 1, 50},
+        WalkRow{"CallOfAMethodNotDeclared", kCaller, "\\CALR.XXXX", EFI_NOT_FOUND, 1, 43},
+        // Operands nested deeper than the walk follows, inside a method: skipped.
+        WalkRow{"ExpressionDeeperThanTheLimitInAMethod",
+                Concat({DeepExpressionMethod(AML_WALK_MAX_TERM_DEPTH + 1), kNameXxxx}), "\\XXXX", EFI_SUCCESS,
+                1, 44},
+        WalkRow{"ExpressionAtTheLimitInAMethod",
+                Concat({DeepExpressionMethod(AML_WALK_MAX_TERM_DEPTH - 1), kNameXxxx}), "\\XXXX", EFI_SUCCESS,
+                0, 0},
+        // If blocks nested deeper than the walk follows: the method is skipped.
+        WalkRow{"IfsDeeperThanTheLimit", Concat({DeepIfMethod(AML_WALK_MAX_PACKAGE_DEPTH), kNameXxxx}),
+                "\\XXXX", EFI_SUCCESS, 1, 45 + 4 * (AML_WALK_MAX_PACKAGE_DEPTH - 1)},
+        // The same operands outside any method body: nothing to skip to.
+        WalkRow{"ExpressionDeeperThanTheLimitAtTheRoot",
+                Concat({{0xA0, 0x4F, 0x04},
+                        std::vector<UINT8>(AML_WALK_MAX_TERM_DEPTH + 1, 0x92),
+                        {0x00},
+                        kNameXxxx}),
+                "\\XXXX", EFI_COMPROMISED_DATA, 0, 36}),
+    [](const testing::TestParamInfo<WalkRow> &Info) { return std::string(Info.param.Name); });
+
+TEST(AmlWalk, RefusesMethodStorageSmallerThanTheTableNeeds) {
+  const std::vector<UINT8> Table = MakeTable(kNameXxxx);
+  std::vector<AML_METHOD_SLOT> Slots(AmlMethodSlotsFor(static_cast<UINT32>(Table.size())));
+  AML_WALK Walk;
+  EXPECT_EQ(AmlWalkStart(&Walk, Table.data(), Slots.data(), Slots.size() - 1), EFI_BUFFER_TOO_SMALL);
+  EXPECT_EQ(AmlWalkStart(&Walk, Table.data(), Slots.data(), Slots.size()), EFI_SUCCESS);
+}
 
 TEST(AmlFinder, LocatorOfAConstantMatchesTheAml) {
   const std::vector<UINT8> Table =

@@ -336,7 +336,7 @@ TEST_P(AmlNamespaceOracle, SampleTableMatchesTheDisassembly) {
   RunCommand("rm -rf '" + Dir + "'");
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, AmlNamespaceOracle, testing::Values("dsdt", "ssdt_nvs", "ssdt_nonnvs"));
+INSTANTIATE_TEST_SUITE_P(Fixtures, AmlNamespaceOracle, testing::Values("dsdt", "ssdt_nvs", "ssdt_nonnvs", "aml_grammar"));
 
 // --- The real machines' dumps ----------------------------------------------------
 

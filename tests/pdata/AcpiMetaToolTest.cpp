@@ -2,6 +2,7 @@
 // the compiled sample tables (checked against the constants the ASL sources
 // state and read back with the driver's own lookups), and the whole path from a
 // description to meta data opened from a firmware volume.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -258,6 +259,36 @@ TEST_F(MetaBuild, ElementLocatorsNameTheObjectsOfTheSources) {
   EXPECT_EQ(Length, 0x10u);
 }
 
+// Objects inside a method body, behind a Scope (\_GPE) in a Device and at the
+// very end of a table whose AML uses every kind of term: each record's locator
+// reads the constant the ASL source states.
+TEST_F(MetaBuild, ObjectsBehindEveryKindOfTermAreLocated) {
+  REQUIRE_FIXTURES();
+  std::string Error;
+  ASSERT_TRUE(
+      Build("aml aml_grammar.aml\n"
+            "nvs SSDT:ZPGRAMMR \\MAIN.LOCR\n"
+            "nvs-type1 SSDT:ZPGRAMMR \\_SB.DEV0.AFTR \\LAST\n",
+            &Error))
+      << Error;
+  std::vector<UINT8> Ssdt = Table("aml_grammar");
+  std::vector<ACPI_DATA_STORAGE_ENTRY_HEADER *> All = Records();
+  ASSERT_EQ(All.size(), 2u);
+  UINT64 Address = 0, Length = 0, Value = 0;
+  UINT8 Size = 0;
+  ASSERT_EQ(
+      ExtractOpRegionAddressAndLengthFromAml(
+          Ssdt.data(), &reinterpret_cast<ACPI_DATA_STORAGE_ELEMENT *>(All[0])->Locator, &Address, &Length),
+      EFI_SUCCESS);
+  EXPECT_EQ(Address, 0x7F00D000u);
+  EXPECT_EQ(Length, 0x10u);
+  const auto *Type1 = reinterpret_cast<ACPI_DATA_STORAGE_NVS_TYPE_1 *>(All[1]);
+  ASSERT_EQ(ExtractNumericConstantFromAml(Ssdt.data(), &Type1->Common.Locator, &Value, &Size), EFI_SUCCESS);
+  EXPECT_EQ(Value, 0x00C0FFEEu);
+  ASSERT_EQ(ExtractNumericConstantFromAml(Ssdt.data(), &Type1->LengthLocator, &Value, &Size), EFI_SUCCESS);
+  EXPECT_EQ(Value, 0xDEADBEEFu);
+}
+
 struct BuildErrorRow {
   const char *Name;
   const char *Text;
@@ -293,6 +324,25 @@ INSTANTIATE_TEST_SUITE_P(
         BuildErrorRow{"ValueWithoutPrefix", "aml dsdt.aml\ninteger DSDT \\IONE stored\n",
                       "line 2: \\IONE: its value is not an integer constant: it is One, which has no data "
                       "bytes to patch"},
+        // aml_grammar.aml: objects behind every kind of term, and values no
+        // record can point at.
+        BuildErrorRow{"RegionLengthIsAName", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\RLNM\n",
+                      "line 2: \\RLNM: its region length is not a constant: it is a reference to "
+                      "another object, read at run time"},
+        BuildErrorRow{"RegionAddressIsAnExpression", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\REXP\n",
+                      "line 2: \\REXP: its region address is not a constant: it is an expression "
+                      "computed at run time"},
+        BuildErrorRow{"NameHoldsABuffer", "aml aml_grammar.aml\nnvs-type1 SSDT:ZPGRAMMR \\BUFV \\FRST\n",
+                      "line 2: \\BUFV: its value is not an integer constant: it is a Buffer"},
+        BuildErrorRow{"NameHoldsAPackage", "aml aml_grammar.aml\nnvs-type1 SSDT:ZPGRAMMR \\FRST \\PKGV\n",
+                      "line 2: \\PKGV: its value is not an integer constant: it is a Package"},
+        BuildErrorRow{"PathIsADevice", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\_SB.DEV0\n",
+                      "line 2: \\_SB.DEV0 is not an OperationRegion (it is a Device)"},
+        BuildErrorRow{"PathNotInTheSsdt", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\_SB.DEV0.NONE\n",
+                      "line 2: \\_SB.DEV0.NONE not found in SSDT:ZPGRAMMR ($DIR/aml_grammar.aml)"},
+        BuildErrorRow{"PathWithAnEmptySegment", "aml aml_grammar.aml\nnvs SSDT:ZPGRAMMR \\A..B\n",
+                      "line 2: \\A..B is not an ACPI path (\\NAME.NAME..., segments of 1 to 4 "
+                      "characters A-Z, 0-9, _)"},
         BuildErrorRow{"TableNotLoaded", "aml dsdt.aml\nnvs SSDT:ZPNVSTBL \\SNV0\n",
                       "line 2: no compiled table SSDT:ZPNVSTBL was loaded with an 'aml' line"},
         BuildErrorRow{"MissingAmlFile", "aml nothing.aml\n", "line 1: cannot read $DIR/nothing.aml"},
@@ -340,6 +390,96 @@ TEST_F(MetaBuild, VolumeWrittenByTheToolOpensAsMetaData) {
   EXPECT_NE(Text.find("DSDT from-fv"), std::string::npos) << Text;
   EXPECT_NE(Text.find("\\GNVS"), std::string::npos) << Text;
   EXPECT_NE(Text.find("2 records"), std::string::npos) << Text;
+  std::system(("rm -rf " + Base).c_str());
+}
+
+// ---- Records checked against the file -------------------------------------------
+
+// Offsets of the records kSample builds, in order.
+constexpr size_t kSampleRecords[] = {0, 48, 116, 200, 232, 324, 483, 666, 882, 1098, 1257, 1499};
+
+void PutLe32(std::vector<UINT8> *Meta, size_t Offset, UINT32 Value) {
+  std::memcpy(Meta->data() + Offset, &Value, sizeof(Value));
+}
+
+struct RecordCheckRow {
+  const char *Name;
+  void (*Mutate)(std::vector<UINT8> *Meta);
+  size_t BadOffset;  // of the first record the check refuses
+  const char *Why;
+};
+
+class RecordChecks : public MetaBuild, public testing::WithParamInterface<RecordCheckRow> {};
+
+// The first record the check refuses is the mutated one, and for the reason the
+// row names; every record before it passes.
+TEST_P(RecordChecks, FindTheFirstBadRecord) {
+  REQUIRE_FIXTURES();
+  std::string Error;
+  ASSERT_TRUE(Build(kSample, &Error)) << Error;
+  ASSERT_EQ(Meta.size(), 1682u);
+  if (GetParam().Mutate != nullptr) GetParam().Mutate(&Meta);
+  size_t Offset = 0, Good = 0;
+  std::string Why;
+  UINT32 Length = 0;
+  while (Offset < Meta.size() && acpi_meta::CheckMetaDataRecord(Meta, Offset, &Length, &Why)) {
+    EXPECT_EQ(Offset, kSampleRecords[Good++]);
+    Offset += Length;
+  }
+  EXPECT_EQ(Offset, GetParam().BadOffset);
+  EXPECT_EQ(Why, GetParam().Why);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RecordChecks,
+    testing::Values(
+        RecordCheckRow{"Untouched", nullptr, 1682, ""},
+        RecordCheckRow{"ZeroLength", [](std::vector<UINT8> *M) { PutLe32(M, 116 + 8, 0); }, 116,
+                       "Length 0 is shorter than a record header (32)"},
+        RecordCheckRow{"LengthOfThreeGigabytes",
+                       [](std::vector<UINT8> *M) { PutLe32(M, 882 + 8, 3000000000u); }, 882,
+                       "Length 3000000000 runs past the end of the file (800 bytes left)"},
+        RecordCheckRow{"LengthOneBeyondTheFile", [](std::vector<UINT8> *M) { PutLe32(M, 1499 + 8, 184); },
+                       1499, "Length 184 runs past the end of the file (183 bytes left)"},
+        RecordCheckRow{"UnknownSubType", [](std::vector<UINT8> *M) { PutLe32(M, 200 + 16, 9); }, 200,
+                       "sub-type 9 is none of 1 (stored) to 7 (integer)"},
+        RecordCheckRow{"Type1ElementOfTheDsdt", [](std::vector<UINT8> *M) { PutLe32(M, 324 + 20, 2); }, 324,
+                       "element record of sub-type 5 and NVS type 2 for DSDT is no kind the driver knows"},
+        RecordCheckRow{"IntegerRecordShorterThanItsKind",
+                       [](std::vector<UINT8> *M) {
+                         PutLe32(M, 666 + 8, 200);
+                         M->erase(M->begin() + 666 + 200, M->begin() + 666 + 216);
+                       },
+                       666, "Length 200 is shorter than the 216 bytes of its kind (DSDT sub-type 7)"},
+        RecordCheckRow{
+            "CarriedTableLongerThanItsRecord", [](std::vector<UINT8> *M) { PutLe32(M, 232 + 32 + 4, 61); },
+            232,
+            "the table it carries has Length 61, which does not fit the 60 bytes behind the record "
+            "header"},
+        RecordCheckRow{"TrailingBytes", [](std::vector<UINT8> *M) { M->resize(M->size() + 10); }, 1682,
+                       "10 bytes are left, too few for a record header (32)"}),
+    [](const testing::TestParamInfo<RecordCheckRow> &Info) { return std::string(Info.param.Name); });
+
+// A compiled DSDT is no meta data: dump names the first bad record and fails.
+TEST(AcpiMetaTool, DumpOfAFileThatIsNoMetaDataFails) {
+  if (!FixturesBuilt()) GTEST_SKIP() << "compiled ACPI fixtures missing";
+  if (ToolPath().empty() || access(ToolPath().c_str(), X_OK) != 0) GTEST_SKIP() << "acpi-meta not built";
+  char Dir[] = "/tmp/pdata_tool_XXXXXX";
+  ASSERT_NE(mkdtemp(Dir), nullptr);
+  const std::string Base = Dir;
+  const std::string Command =
+      ToolPath() + " dump " + Fixture("dsdt") + " >" + Base + "/out.txt 2>" + Base + "/err.txt";
+  const int Status = std::system(Command.c_str());
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 1);
+  std::vector<UINT8> Out = ReadFileBytes(Base + "/out.txt"), Err = ReadFileBytes(Base + "/err.txt");
+  EXPECT_EQ(std::string(Out.begin(), Out.end()), "0 records\n");
+  const size_t Size = ReadFileBytes(Fixture("dsdt")).size();
+  UINT32 Length = 0;
+  std::memcpy(&Length, ReadFileBytes(Fixture("dsdt")).data() + 8, sizeof(Length));
+  EXPECT_EQ(std::string(Err.begin(), Err.end()),
+            "acpi-meta: " + Fixture("dsdt") + ": record at offset 0x0: Length " + std::to_string(Length) +
+                " runs past the end of the file (" + std::to_string(Size) + " bytes left)\n");
   std::system(("rm -rf " + Base).c_str());
 }
 

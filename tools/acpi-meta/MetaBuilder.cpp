@@ -12,6 +12,7 @@
 #include "acpi_dxe/capture/AcpiMetaData.h"
 #include "acpi_dxe/capture/AmlNameFinder.h"
 #include "acpi_dxe/capture/AmlPrimitives.h"
+#include "common/ByteReader.h"
 #include "uefi/Acpi.h"
 
 namespace acpi_meta {
@@ -309,7 +310,10 @@ std::string WalkProblems(const LoadedTable &Table, const AML_WALK &Walk) {
 
 bool FindObject(const LoadedTable &Table, const std::string &Path, AML_NAMED_OBJECT *Found,
                 std::string *Why) {
-  const std::string Where = SignatureText(Table.Signature) + " (" + Table.Path + ")";
+  std::string Where = SignatureText(Table.Signature);
+  if (Table.Signature == kSsdt)
+    Where += ":" + OemText(Table.OemTableId).substr(0, OemText(Table.OemTableId).find_last_not_of(" \0") + 1);
+  Where += " (" + Table.Path + ")";
   AML_PATH Target;
   if (!AmlPathFromText(Path.c_str(), &Target)) {
     *Why = Path + " is not an ACPI path (\\NAME.NAME..., segments of 1 to 4 characters A-Z, 0-9, _)";
@@ -330,6 +334,82 @@ bool FindObject(const LoadedTable &Table, const std::string &Path, AML_NAMED_OBJ
     *Why = "cannot search " + Table.Path + " for " + Path + ": its AML does not parse at offset " + Offset;
   }
   return false;
+}
+
+namespace {
+
+// Smallest Length a record of this header's kind may have; 0 for a kind the
+// driver does not know, with *Why saying so.
+UINT32 MinimumRecordLength(UINT32 Signature, UINT32 SubType, UINT32 NvsType, std::string *Why) {
+  const bool Ssdt = Signature == kSsdt;
+  switch (SubType) {
+    case AcpiDataSubTypeFromStorage:
+    case AcpiDataSubTypeDoNotStore:
+      return Ssdt ? ACPI_META_DATA_MIN_SSDT_RECORD_SIZE : ACPI_META_DATA_MIN_RECORD_SIZE;
+    case AcpiDataSubTypeTable:
+      return ACPI_META_DATA_TABLE_OFFSET + sizeof(EFI_ACPI_DESCRIPTION_HEADER);
+    case AcpiDataSubTypeFromFv:
+      return Ssdt ? ACPI_META_DATA_SSDT_FROM_FV_MIN_LENGTH : ACPI_META_DATA_DSDT_FROM_FV_MIN_LENGTH;
+    default:
+      break;
+  }
+  for (const ACPI_DATA_STORAGE_ELEMENT_KIND *Kind :
+       {&gDsdtNvsDefaultElement, &gDsdtNvsType2Element, &gDsdtIntegerElement, &gSsdtNvsDefaultElement,
+        &gSsdtNvsType1Element, &gSsdtNonNvsType2Element}) {
+    if (Kind->Signature == Signature && Kind->AcpiDataSubType == SubType &&
+        (SubType == AcpiDataSubTypeInteger || Kind->AcpiDataNvsType == NvsType)) {
+      return Kind->FixedLength;
+    }
+  }
+  if (SubType >= AcpiDataSubTypeNvs && SubType <= AcpiDataSubTypeInteger) {
+    *Why = "element record of sub-type " + std::to_string(SubType) + " and NVS type " +
+           std::to_string(NvsType) + " for " + SignatureText(Signature) + " is no kind the driver knows";
+  } else {
+    *Why = "sub-type " + std::to_string(SubType) + " is none of 1 (stored) to 7 (integer)";
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool CheckMetaDataRecord(const std::vector<UINT8> &Meta, size_t Offset, UINT32 *Length, std::string *Why) {
+  ByteReader Reader(Meta.data(), Meta.size());
+  UINT32 Signature = 0, SubType = 0, NvsType = 0;
+  if (!Reader.Seek(Offset) || Reader.Remaining() < sizeof(ACPI_DATA_STORAGE_ENTRY_HEADER)) {
+    *Why = std::to_string(Meta.size() - Offset) + " bytes are left, too few for a record header (32)";
+    return false;
+  }
+  const size_t Left = Reader.Remaining();
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiCommonHeader.Signature), &Signature);
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiCommonHeader.Length), Length);
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiDataSubType), &SubType);
+  Reader.PeekAt32(Offset + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiDataNvsType), &NvsType);
+  const std::string Said = "Length " + std::to_string(*Length);
+  if (*Length < sizeof(ACPI_DATA_STORAGE_ENTRY_HEADER)) {
+    *Why = Said + " is shorter than a record header (32)";
+    return false;
+  }
+  if (*Length > Left) {
+    *Why = Said + " runs past the end of the file (" + std::to_string(Left) + " bytes left)";
+    return false;
+  }
+  const UINT32 Minimum = MinimumRecordLength(Signature, SubType, NvsType, Why);
+  if (Minimum == 0) return false;
+  if (*Length < Minimum) {
+    *Why = Said + " is shorter than the " + std::to_string(Minimum) + " bytes of its kind (" +
+           SignatureText(Signature) + " sub-type " + std::to_string(SubType) + ")";
+    return false;
+  }
+  UINT32 TableLength = 0;
+  if (SubType == AcpiDataSubTypeTable &&
+      Reader.PeekAt32(Offset + ACPI_META_DATA_TABLE_OFFSET + 4, &TableLength) &&
+      (TableLength < sizeof(EFI_ACPI_DESCRIPTION_HEADER) ||
+       TableLength > *Length - ACPI_META_DATA_TABLE_OFFSET)) {
+    *Why = "the table it carries has Length " + std::to_string(TableLength) + ", which does not fit the " +
+           std::to_string(*Length - ACPI_META_DATA_TABLE_OFFSET) + " bytes behind the record header";
+    return false;
+  }
+  return true;
 }
 
 bool LoadTable(const std::string &Path, LoadedTable *Table, std::string *Error) {

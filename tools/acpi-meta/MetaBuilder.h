@@ -33,6 +33,13 @@ const char *KindText(AML_NAMED_OBJECT_KIND Kind);
 // "; N method bodies ... could not be followed ..." when the walk skipped any, else "".
 std::string WalkProblems(const LoadedTable &Table, const AML_WALK &Walk);
 
+// Checks the record at Offset of a meta data file against the file and against
+// its kind: a whole header, a Length that covers it and stays inside the file, a
+// known sub-type, the fixed part of its kind (and, for a record carrying a table,
+// the whole table). On success *Length is the record's; else *Why says what is
+// wrong with it.
+bool CheckMetaDataRecord(const std::vector<UINT8> &Meta, size_t Offset, UINT32 *Length, std::string *Why);
+
 // Builds the records. Relative paths of aml and aml= are taken from BaseDir. On
 // failure *Error says which line and what was missing.
 bool BuildMetaData(const Description &Desc, const std::string &BaseDir, std::vector<UINT8> *MetaData,

@@ -142,45 +142,45 @@ const char *SubTypeName(UINT32 SubType) {
 }
 
 // Lists the records with the driver's own record walk, so the listing shows
-// exactly the records the driver will see.
+// exactly the records the driver will see. Every record is first checked against
+// the file: a file that is not meta data stops at its first bad record, with the
+// record's offset, and the command fails.
 int Dump(const std::string &Path) {
   std::vector<UINT8> Meta;
   if (!ReadFile(Path, &Meta)) return Fail("cannot read " + Path);
+  if (Meta.empty()) return Fail(Path + ": the file is empty: no records");
   mAcpiMetaDataPtr = Meta.data();
   mAcpiMetaDataLength = Meta.size();
   ACPI_META_DATA_CURSOR Cursor = {};
   AcpiMetaDataFirstRecord(&Cursor);
   size_t Count = 0;
-  for (ACPI_DATA_STORAGE_ENTRY_HEADER *Record = AcpiMetaDataRecordAt(&Cursor, ACPI_META_DATA_MIN_RECORD_SIZE);
-       Record != nullptr; Record = AcpiMetaDataRecordAt(&Cursor, ACPI_META_DATA_MIN_RECORD_SIZE)) {
+  std::string Bad;
+  while (Cursor.Offset < Meta.size()) {
+    UINT32 Length = 0;
+    std::string Why;
+    if (!acpi_meta::CheckMetaDataRecord(Meta, Cursor.Offset, &Length, &Why)) {
+      Bad = Path + ": record at offset 0x" + Hex(Cursor.Offset) + ": " + Why;
+      break;
+    }
+    const ACPI_DATA_STORAGE_ENTRY_HEADER *Record = AcpiMetaDataRecordAt(&Cursor, Length);
     UINT32 Signature = Record->AcpiCommonHeader.Signature;
     std::printf("0x%06llx %.4s %-10s nvs-type %u rank 0x%04x length %u",
                 static_cast<unsigned long long>(Cursor.Offset), reinterpret_cast<const char *>(&Signature),
                 SubTypeName(Record->AcpiDataSubType), Record->AcpiDataNvsType, AcpiMetaDataRank(Record),
-                Record->AcpiCommonHeader.Length);
-    if (Record->AcpiDataSubType >= AcpiDataSubTypeNvs &&
-        AcpiMetaDataRecordAt(&Cursor, sizeof(ACPI_DATA_STORAGE_ELEMENT))) {
+                Length);
+    if (Record->AcpiDataSubType >= AcpiDataSubTypeNvs) {
       const ACPI_DATA_STORAGE_ELEMENT *Element = reinterpret_cast<const ACPI_DATA_STORAGE_ELEMENT *>(Record);
       std::printf(" %.8s %.65s", reinterpret_cast<const char *>(&Element->TableHeader.OemTableId),
                   Element->Locator.PathName);
     }
     std::printf("\n");
     Count++;
-    if (!AcpiMetaDataNextRecord("acpi-meta", &Cursor)) {
-      std::printf("record at 0x%llx has Length 0: the walk ends here\n",
-                  static_cast<unsigned long long>(Cursor.Offset));
-      break;
-    }
-  }
-  if (Cursor.Offset < Meta.size() && AcpiMetaDataRecordAt(&Cursor, 1) != nullptr &&
-      AcpiMetaDataRecordAt(&Cursor, ACPI_META_DATA_MIN_RECORD_SIZE) == nullptr) {
-    std::printf("%llu trailing bytes are too short for a record\n",
-                static_cast<unsigned long long>(Meta.size() - Cursor.Offset));
+    AcpiMetaDataNextRecord("acpi-meta", &Cursor);
   }
   std::printf("%zu records\n", Count);
   mAcpiMetaDataPtr = nullptr;
   mAcpiMetaDataLength = 0;
-  return 0;
+  return Bad.empty() ? 0 : Fail(Bad);
 }
 
 std::string ConstantText(const std::vector<UINT8> &Table, UINT32 TermOffset, UINT8 Prefix) {
@@ -205,7 +205,7 @@ int Names(const std::string &Path) {
   while (!EFI_ERROR(Status) && !EFI_ERROR(Status = AmlWalkNext(&Walk, &Object))) {
     CHAR8 Text[AML_WALK_MAX_PATH_DEPTH * 5 + 2];
     AmlPathToText(&Object.Path, Text, sizeof(Text));
-    std::printf("0x%06x %-15s %s", Object.NameOffset, acpi_meta::KindText(Object.Kind), Text);
+    std::printf("0x%06x %-18s %s", Object.NameOffset, acpi_meta::KindText(Object.Kind), Text);
     if (Object.Kind == AmlNamedObjectName) {
       std::printf(" value %s", ConstantText(Table.Bytes, Object.TermOffset, Object.PrefixByte).c_str());
     } else if (Object.Kind == AmlNamedObjectOpRegion) {
