@@ -132,12 +132,28 @@ void BM_CertifiedPathSample(benchmark::State &State) {
 }
 BENCHMARK(BM_CertifiedPathSample)->Unit(benchmark::kMicrosecond);
 
-void BM_CertifiedPathDesktopDump(benchmark::State &State) {
-  const std::string Dump = std::string(ZEPHRIN_SHARED_DIR) + "/acpi-dumps/desktop-amd-x470.acpidump";
+// A shared dump with its meta data from tests/fixtures/dumps.
+void RunDumpRestore(benchmark::State &State, const std::string &Name) {
+  const std::string Dump = std::string(ZEPHRIN_SHARED_DIR) + "/acpi-dumps/" + Name + ".acpidump";
   struct stat Info;
   if (stat(Dump.c_str(), &Info) != 0) return State.SkipWithError(("shared dumps not found: " + Dump).c_str());
-  RunRestore(State, Dump, std::string(ZEPHRIN_DUMP_META_DIR) + "/desktop-amd-x470.meta");
+  RunRestore(State, Dump, std::string(ZEPHRIN_DUMP_META_DIR) + "/" + Name + ".meta");
+}
+
+// The largest of the shared dumps.
+void BM_CertifiedPathDesktopDump(benchmark::State &State) {
+  RunDumpRestore(State, "desktop-amd-x470");
 }
 BENCHMARK(BM_CertifiedPathDesktopDump)->Unit(benchmark::kMicrosecond);
+
+void BM_CertifiedPathLaptopDump(benchmark::State &State) {
+  RunDumpRestore(State, "laptop-intel-2015");
+}
+BENCHMARK(BM_CertifiedPathLaptopDump)->Unit(benchmark::kMicrosecond);
+
+void BM_CertifiedPathServerDump(benchmark::State &State) {
+  RunDumpRestore(State, "server-2008");
+}
+BENCHMARK(BM_CertifiedPathServerDump)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
