@@ -5,6 +5,11 @@
 // pool buffer may outlive the boot but the deferred table the last phase
 // leaves behind.
 //
+// Type 2 elements write into whatever parent region the AML names (platform
+// memory on a board, nothing in this process), so the stream's Type 2 elements
+// are turned into elements of an unknown NVS type, which the restore refuses;
+// the Type 2 writes are the AML primitives' and the patch fuzzer's concern.
+//
 // Input: UINT32 meta data length, the meta data; UINT32 DSDT length, the DSDT
 // the volume file holds; the rest is the decompressed blob stream (cut at
 // MAX_CACHE_SIZE). Lengths past the input are cut to what is there.
@@ -18,6 +23,7 @@
 #include <vector>
 
 #include "acpi_dxe/blob/BlobStream.h"
+#include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "acpi_dxe/core/AcpiMetaDataSource.h"
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
@@ -45,6 +51,27 @@ std::vector<UINT8> TakePart(const uint8_t *&Data, size_t &Size) {
   Data += Taken;
   Size -= Taken;
   return Part;
+}
+
+// Walks the blobs of the stream in the read cache and retypes Type 2 elements.
+void RetypeType2Elements(UINT8 *Stream, UINT32 Size) {
+  constexpr UINT32 kNvsTypeAt =
+      sizeof(BLOB_HEADER) + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiDataNvsType);
+  UINT32 Offset = 0;
+  while (Size - Offset >= sizeof(BLOB_HEADER)) {
+    UINT32 Length = 0;
+    memcpy(&Length, Stream + Offset + OFFSET_OF(BLOB_HEADER, Length), sizeof(Length));
+    if (Length < sizeof(BLOB_HEADER) || Length > Size - Offset) return;
+    UINT32 NvsType = 0;
+    if (Length >= kNvsTypeAt + sizeof(NvsType)) {
+      memcpy(&NvsType, Stream + Offset + kNvsTypeAt, sizeof(NvsType));
+      if (NvsType == AcpiDataNvsType2) {
+        NvsType = 0x7F;
+        memcpy(Stream + Offset + kNvsTypeAt, &NvsType, sizeof(NvsType));
+      }
+    }
+    Offset += Length;
+  }
 }
 
 void Check(bool Holds, const char *What) {
@@ -76,13 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const UINTN PoolAtStart = Platform->Pool().OutstandingCount();
 
   // The meta data is used in place; an exact-size copy lets ASan see overreads.
-  std::unique_ptr<UINT8[]> Meta(new UINT8[MetaData.size() + 1]);
-  memcpy(Meta.get(), MetaData.data(), MetaData.size());
-  mAcpiMetaDataPtr = MetaData.empty() ? nullptr : Meta.get();
+  std::unique_ptr<UINT8[]> Meta(MetaData.empty() ? nullptr : new UINT8[MetaData.size()]);
+  if (!MetaData.empty()) memcpy(Meta.get(), MetaData.data(), MetaData.size());
+  mAcpiMetaDataPtr = Meta.get();
   mAcpiMetaDataLength = MetaData.size();
 
   Check(!EFI_ERROR(AllocateCache(BlobAccessRead)), "no read cache");
-  memcpy(mReadBlobStreamPointer, Data, Size);
+  if (Size != 0) memcpy(mReadBlobStreamPointer, Data, Size);
+  RetypeType2Elements(mReadBlobStreamPointer, static_cast<UINT32>(Size));
   mReadBlobStreamOffset = 0;
   mReadBlobStreamMaxOffset = static_cast<UINT32>(Size);
   mReadBlobHandle = BLOB_HANDLE_READ;
