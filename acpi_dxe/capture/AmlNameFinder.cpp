@@ -331,14 +331,13 @@ BOOLEAN AmlSkipTermArg(AML_WALK *Walk, UINT8 Depth) {
 
 // --- Declarations ----------------------------------------------------------------
 
-VOID AmlReportObject(const AML_WALK *Walk, AML_NAMED_OBJECT_KIND Kind, const AML_PATH *Path,
-                     const AmlName *Name, UINTN OpcodeOffset, AML_NAMED_OBJECT *Object) {
+VOID AmlReportObject(AML_NAMED_OBJECT_KIND Kind, const AML_PATH *Path, const AmlName *Name,
+                     UINTN OpcodeOffset, AML_NAMED_OBJECT *Object) {
   *Object = AML_NAMED_OBJECT{};
   Object->Kind = Kind;
   Object->Path = *Path;
   Object->OpcodeOffset = static_cast<UINT32>(OpcodeOffset);
   Object->NameOffset = Name->LastSegOffset;
-  (VOID) Walk;
 }
 
 VOID AmlReportTerm(const AML_WALK *Walk, UINTN TermOffset, UINT32 *Offset, UINT8 *Prefix) {
@@ -356,7 +355,7 @@ EFI_STATUS AmlWalkName(AML_WALK *Walk, UINTN OpcodeOffset, AML_NAMED_OBJECT *Obj
   const UINTN TermOffset = Walk->Reader.Position();
   if (!AmlSkipSuperName(Walk, 0)) return EFI_COMPROMISED_DATA;
   if (Walk->Learning) return EFI_SUCCESS;
-  AmlReportObject(Walk, AmlNamedObjectName, &Path, &Name, OpcodeOffset, Object);
+  AmlReportObject(AmlNamedObjectName, &Path, &Name, OpcodeOffset, Object);
   AmlReportTerm(Walk, TermOffset, &Object->TermOffset, &Object->PrefixByte);
   if (AmlIntegerPrefixWidth(Object->PrefixByte) != 0) Object->ValueOffset = Object->TermOffset + 1;
   *Reported = TRUE;
@@ -377,7 +376,7 @@ EFI_STATUS AmlWalkOpRegion(AML_WALK *Walk, UINTN OpcodeOffset, AML_NAMED_OBJECT 
   const UINTN LengthTerm = Walk->Reader.Position();
   if (!AmlSkipTermArg(Walk, 0)) return EFI_COMPROMISED_DATA;
   if (Walk->Learning) return EFI_SUCCESS;
-  AmlReportObject(Walk, AmlNamedObjectOpRegion, &Path, &Name, OpcodeOffset, Object);
+  AmlReportObject(AmlNamedObjectOpRegion, &Path, &Name, OpcodeOffset, Object);
   AmlReportTerm(Walk, OffsetTerm, &Object->TermOffset, &Object->PrefixByte);
   AmlReportTerm(Walk, LengthTerm, &Object->LengthTermOffset, &Object->LengthPrefixByte);
   if (AmlIntegerPrefixWidth(Object->PrefixByte) != 0) Object->ValueOffset = Object->TermOffset + 1;
@@ -406,7 +405,7 @@ EFI_STATUS AmlWalkScopeObject(AML_WALK *Walk, AML_NAMED_OBJECT_KIND Kind, UINTN 
   }
   if (!AmlEnterPackage(Walk, End, &Path, Kind == AmlNamedObjectMethod)) return EFI_COMPROMISED_DATA;
   if (Walk->Learning) return EFI_SUCCESS;
-  AmlReportObject(Walk, Kind, &Path, &Name, OpcodeOffset, Object);
+  AmlReportObject(Kind, &Path, &Name, OpcodeOffset, Object);
   *Reported = TRUE;
   return EFI_SUCCESS;
 }

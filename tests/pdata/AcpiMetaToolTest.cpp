@@ -483,6 +483,29 @@ TEST(AcpiMetaTool, DumpOfAFileThatIsNoMetaDataFails) {
   std::system(("rm -rf " + Base).c_str());
 }
 
+// names lists every object with the constants a record could point at; the
+// objects of the grammar fixture are 32, from its ASL source.
+TEST(AcpiMetaTool, NamesListsObjectsWithTheirConstants) {
+  if (!FixturesBuilt()) GTEST_SKIP() << "compiled ACPI fixtures missing";
+  if (ToolPath().empty() || access(ToolPath().c_str(), X_OK) != 0) GTEST_SKIP() << "acpi-meta not built";
+  char Dir[] = "/tmp/pdata_tool_XXXXXX";
+  ASSERT_NE(mkdtemp(Dir), nullptr);
+  const std::string Base = Dir;
+  ASSERT_EQ(std::system((ToolPath() + " names " + Fixture("aml_grammar") + " >" + Base + "/out.txt").c_str()),
+            0);
+  std::vector<UINT8> Out = ReadFileBytes(Base + "/out.txt");
+  const std::string Text(Out.begin(), Out.end());
+  for (const char *Line :
+       {"an OperationRegion \\REXP space 0 address - length -\n",
+        "an OperationRegion \\RLNM space 0 address 0x7f00c000 length -\n",
+        "an OperationRegion \\MAIN.LOCR space 0 address 0x7f00d000 length 0x10\n",
+        "a Name             \\_SB_.DEV0.AFTR value 0xc0ffee\n", "a Name             \\BUFV value -\n",
+        "a PowerResource    \\_SB_.DEV0.PWR0\n", "\n32 objects\n"}) {
+    EXPECT_NE(Text.find(Line), std::string::npos) << Line << "\n" << Text;
+  }
+  std::system(("rm -rf " + Base).c_str());
+}
+
 TEST(AcpiMetaTool, MissingNameFailsWithTheLineAndTheTable) {
   if (!FixturesBuilt()) GTEST_SKIP() << "compiled ACPI fixtures missing";
   if (ToolPath().empty() || access(ToolPath().c_str(), X_OK) != 0) GTEST_SKIP() << "acpi-meta not built";
