@@ -10,6 +10,22 @@ shared=${ZEPHRIN_SHARED_DIR:-$root/../shared}
 vectors=$shared/vectors/uefi-compression
 shopt -s nullglob
 
+# The restore engine's seeds are captured platforms: the sample and the shared
+# dumps, captured by the driver image of the normal build (when there is one).
+if [ "$name" = restore_engine ]; then
+  demo=$root/build/tools/zephrin-demo/zephrin-demo
+  [ -x "$demo" ] || exit 0
+  "$demo" --certified 0 --log /dev/null --restore-seed "$corpus/captured_sample" >/dev/null 2>&1 || true
+  for dump in "$shared"/acpi-dumps/*.acpidump; do
+    base=$(basename "$dump" .acpidump)
+    meta=$root/tests/fixtures/dumps/$base.meta
+    [ -f "$meta" ] || continue
+    "$demo" --acpidump "$dump" --meta "$meta" --certified 0 --log /dev/null \
+      --restore-seed "$corpus/captured_$base" >/dev/null 2>&1 || true
+  done
+  exit 0
+fi
+
 # Every DSDT and SSDT of the real machines' dumps, each behind eight parameter
 # bytes: a DWord locator at the first body byte, Type 2 mode 2, size 3, offset 0.
 if [ "$name" = aml ] && [ -d "$shared/acpi-dumps" ] && command -v acpixtract >/dev/null; then

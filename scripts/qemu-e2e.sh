@@ -183,8 +183,8 @@ boot 4 certified "$work/product-data.bin"
 # driver image, with the same meta data, writes AcpiDataCache into a fresh copy
 # of OVMF's variable file; OVMF then boots on that file.
 cp "$ovmf_vars" "$work/vars-sim.fd"
-"$tools/zephrin-demo/zephrin-demo" --store "$work/vars-sim.fd" --boots 1 --log "$work/sim-boot.log" \
-  --description "$fixtures/qemu.meta" >"$work/sim-boot.out" 2>&1
+"$tools/zephrin-demo/zephrin-demo" --store "$work/vars-sim.fd" --boots 1 --certified 0 --log "$work/sim-boot.log" \
+  --meta "$fixtures/qemu.meta" >"$work/sim-boot.out" 2>&1
 echo $? >"$work/sim-boot.status"
 vars_file=$work/vars-sim.fd
 boot 5 certified "$work/product-data.bin"

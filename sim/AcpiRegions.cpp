@@ -24,6 +24,21 @@ constexpr uint32_t kNnvsLength = 0x30;
 
 bool gWindowMapped = false;
 
+constexpr uint64_t kPageSize = 0x1000;
+constexpr uint64_t kBelow4GiB = 0x100000000ull;
+
+// Pages mapped by MapRegionAt in this process (a boot's child inherits them).
+std::vector<uint64_t> &OwnPages() {
+  static std::vector<uint64_t> Pages;
+  return Pages;
+}
+
+bool IsOwnPage(uint64_t Page) {
+  for (uint64_t Own : OwnPages())
+    if (Own == Page) return true;
+  return false;
+}
+
 void StoreLe(uint64_t Address, uint64_t Value, size_t Width) {
   uint8_t *Target = AcpiRegionPointer(Address);
   for (size_t Index = 0; Index < Width; Index++) Target[Index] = static_cast<uint8_t>(Value >> (8 * Index));
@@ -74,6 +89,45 @@ bool MapSampleAcpiRegions() {
   StoreLe(kPnvsAddress + kNnvsAddressField, kNnvsAddress, 4);
   StoreLe(kPnvsAddress + kNnvsLengthField, kNnvsLength, 4);
   return true;
+}
+
+bool MapRegionAt(uint64_t Address, uint64_t Length) {
+  if (Length == 0 || Address >= kBelow4GiB || Length > kBelow4GiB - Address) return false;
+  uint64_t First = Address & ~(kPageSize - 1);
+  uint64_t End = (Address + Length + kPageSize - 1) & ~(kPageSize - 1);
+  std::vector<uint64_t> Mapped;
+  for (uint64_t Page = First; Page < End; Page += kPageSize) {
+    if (IsOwnPage(Page)) continue;
+    void *At = mmap(AcpiRegionPointer(Page), kPageSize, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (At != AcpiRegionPointer(Page)) {
+      if (At != MAP_FAILED) munmap(At, kPageSize);
+      for (uint64_t Undo : Mapped) munmap(AcpiRegionPointer(Undo), kPageSize);
+      return false;
+    }
+    Mapped.push_back(Page);
+  }
+  OwnPages().insert(OwnPages().end(), Mapped.begin(), Mapped.end());
+  return true;
+}
+
+uint64_t MapRegionElsewhere(uint64_t Address, uint64_t Length) {
+  uint64_t InPage = Address & (kPageSize - 1);
+  uint64_t Bytes = (InPage + Length + kPageSize - 1) & ~(kPageSize - 1);
+  void *Low = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  if (Low == MAP_FAILED) return 0;
+  auto Base = reinterpret_cast<uint64_t>(Low);
+  if (Base + Bytes > kBelow4GiB) {
+    munmap(Low, Bytes);
+    return 0;
+  }
+  for (uint64_t Page = Base; Page < Base + Bytes; Page += kPageSize) OwnPages().push_back(Page);
+  return Base + InPage;
+}
+
+void FillRegionPattern(uint64_t Address, uint64_t Length) {
+  uint8_t *Bytes = AcpiRegionPointer(Address);
+  for (uint64_t Index = 0; Index < Length; Index++) Bytes[Index] = AcpiRegionPatternByte(Address, Index);
 }
 
 }  // namespace sim

@@ -42,6 +42,19 @@ bool MapSampleAcpiRegions();
 // Pointer to the host memory at a window address (which must be mapped).
 uint8_t *AcpiRegionPointer(uint64_t Address);
 
+// Memory for a region a real machine's AML names at a fixed address: maps the
+// whole pages that cover [Address, Address + Length) at exactly that address.
+// Pages this process already mapped here are reused. False when any page is
+// taken by something else (the caller then moves the region, see below).
+bool MapRegionAt(uint64_t Address, uint64_t Length);
+
+// Fresh pages below 4 GiB for a region whose own address is taken; the region
+// keeps its offset within its first page. 0 when no low memory is left.
+uint64_t MapRegionElsewhere(uint64_t Address, uint64_t Length);
+
+// Fills a mapped region with AcpiRegionPatternByte(Address, Index).
+void FillRegionPattern(uint64_t Address, uint64_t Length);
+
 }  // namespace sim
 
 #endif  // ZEPHRIN_SIM_ACPI_REGIONS_H_

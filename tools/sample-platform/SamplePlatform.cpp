@@ -39,6 +39,10 @@ bool ReadText(const std::string &Path, std::string *Text) {
 
 }  // namespace
 
+std::string SampleDescriptionPath() {
+  return ZEPHRIN_SAMPLE_DESCRIPTION;
+}
+
 bool SamplePlatform::Load(std::string *Error, const std::string &TableDir, const std::string &Description) {
   const std::string Dir = TableDir.empty() ? ZEPHRIN_SAMPLE_TABLE_DIR : TableDir;
   const std::string DescriptionPath = Description.empty() ? ZEPHRIN_SAMPLE_DESCRIPTION : Description;
@@ -76,16 +80,20 @@ std::vector<UINT8> *SamplePlatform::MutableTable(const std::string &Name) {
   return nullptr;
 }
 
-bool SamplePlatform::Install(sim::Platform &Platform, bool CustomPath, std::string *Error) const {
+void PublishMetaData(sim::Platform &Platform, const std::vector<UINT8> &MetaData, bool CustomPath) {
   sim::ProductDataItem Item;
   Item.ItemId = ACPI_META_DATA_ITEM_ID;
   Item.DataId = kMetaDataId;
-  Item.Data = mMetaData;
+  Item.Data = MetaData;
   sim::HobListBuilder Hobs;
   Hobs.AddGuidHob(gProductDataHobGuid, sim::BuildProductDataContainer({Item}));
   Hobs.AddGuidHob(gProductDataInfoHobGuid, sim::BuildProductDataInfo({kMetaDataId}));
   if (CustomPath) Hobs.AddGuidHob(gCustomPathHobGuid, std::vector<UINT8>{});
   Platform.PublishHobList(Hobs);
+}
+
+bool SamplePlatform::Install(sim::Platform &Platform, bool CustomPath, std::string *Error) const {
+  PublishMetaData(Platform, mMetaData, CustomPath);
 
   if (!sim::MapSampleAcpiRegions()) {
     *Error = "the NVS window at 0x7F000000 is taken in this process";

@@ -17,6 +17,14 @@ struct SampleTable {
   std::vector<UINT8> Bytes;
 };
 
+// Publishes the HOB list a board hands the driver: product data carrying the
+// meta data, the Product Data Info HOB selecting it and, for a custom-path
+// boot, the custom-path HOB.
+void PublishMetaData(sim::Platform &Platform, const std::vector<UINT8> &MetaData, bool CustomPath);
+
+// The sample's meta data description, as this build found it.
+std::string SampleDescriptionPath();
+
 class SamplePlatform {
  public:
   // Reads the compiled tables and compiles the meta data description. Empty

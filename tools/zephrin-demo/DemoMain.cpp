@@ -1,25 +1,35 @@
-// zephrin-demo: dispatches ZephrinAcpiDxe.efi on the simulated sample platform
-// as a board's DXE core would, raises the platform's signals in a real boot's
-// order, and summarises what the driver captured, stored and locked. Each boot
-// is a child process; the variable store file carries the cache between boots.
+// zephrin-demo: dispatches ZephrinAcpiDxe.efi on a simulated platform (the sample,
+// or one built from a real machine's ACPI dump) as a board's DXE core would,
+// raises the platform's signals in a real boot's order, and summarises each
+// boot: what a custom-path boot captured and whether the cache fits, what a
+// certified-path boot installed, from where and in which phase, where the NVS
+// regions moved, which integers were patched, and whether the replay equals
+// the capture. Each boot is a child process; the variable store file carries
+// the cache between boots.
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "acpi_dxe/compress/Compress.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "acpi_dxe/core/PathFlows.h"
 #include "acpi_dxe/core/VarStatePolicy.h"
-#include "sim/BootRunner.h"
+#include "sim/AcpiTables.h"
+#include "sim/FirmwareVolumes.h"
+#include "sim/VariableStore.h"
 #include "tools/acpi-cache-inspect/CacheInspector.h"
-#include "tools/acpi-cache-inspect/EntryFormat.h"
+#include "tools/sample-platform/DumpPlatform.h"
 #include "tools/sample-platform/SamplePlatform.h"
+#include "tools/zephrin-demo/DemoBoots.h"
+#include "tools/zephrin-demo/DemoReport.h"
+#include "tools/zephrin-demo/FitReport.h"
 
 namespace {
 
@@ -31,22 +41,43 @@ struct DemoOptions {
   std::string Image = ZEPHRIN_DXE_IMAGE;
   std::string Store;
   std::string Log = "zephrin-demo.log";
-  std::string Description;  // meta data description; empty: the sample's own
-  int Boots = 2;
+  std::string AcpiDump, Tables, Meta, Json, RestoreSeed;
+  int Boots = 1;
+  int Certified = 1;
+  UINTN MaxVariableSize = 0x8400;
 };
 
 const char kUsage[] =
-    "usage: zephrin-demo [--image FILE] [--store FILE] [--log FILE] [--boots N] [--description FILE]\n"
-    "  Boots the driver image on the simulated sample platform on the custom path\n"
-    "  (capture, store in AcpiDataCache, lock) and prints a summary of each boot.\n"
-    "  --image  the driver image (default: the one this build produced)\n"
-    "  --store  variable store file kept between boots and runs (default: a new\n"
-    "           temporary store, so the first boot starts empty)\n"
-    "  --log    file that receives the driver's full debug log (default zephrin-demo.log)\n"
-    "  --boots  custom-path boots in a row (default 2: the second finds the tables\n"
-    "           unchanged and leaves the variable alone)\n"
-    "  --description  ACPI meta data description (acpi-meta syntax) instead of\n"
-    "           tests/fixtures/acpi/platform.meta\n";
+    "usage: zephrin-demo [--acpidump FILE | --tables DIR] [--meta FILE] [--boots N]\n"
+    "                    [--certified N] [--max-variable-size BYTES] [--json FILE]\n"
+    "                    [--image FILE] [--store FILE] [--log FILE]\n"
+    "  Boots the driver image on a simulated platform: custom-path boots (capture,\n"
+    "  store in AcpiDataCache, lock), then certified-path boots that replay the\n"
+    "  store, and checks that the replay installs the captured tables.\n"
+    "  --acpidump  a real machine's tables, as the text `acpidump` prints\n"
+    "  --tables    a folder of binary tables (*.dat from `acpixtract -a`, or a copy\n"
+    "              of /sys/firmware/acpi/tables); default: the sample platform\n"
+    "  --meta      the meta data description (acpi-meta language); default for a\n"
+    "              dump: every table stored, the DSDT read from a volume file; for\n"
+    "              the sample: tests/fixtures/acpi/platform.meta\n"
+    "  --boots     custom-path boots in a row (default 1)\n"
+    "  --certified certified-path boots after them (default 1)\n"
+    "  --max-variable-size  the platform's maximum variable size (default 0x8400)\n"
+    "  --json      write a summary of every boot and of the verification as JSON\n"
+    "  --restore-seed  write the last capture (meta data, DSDT, stream) as an input\n"
+    "              of the restore fuzz target\n"
+    "  --image     the driver image (default: the one this build produced)\n"
+    "  --store     variable store file kept between boots and runs (default: a new\n"
+    "              temporary store, so the first boot starts empty)\n"
+    "  --log       file that receives the driver's full debug log (default zephrin-demo.log)\n";
+
+bool ParseCount(const std::string &Text, int Min, int *Count) {
+  char *End = nullptr;
+  long Value = strtol(Text.c_str(), &End, 10);
+  if (End == Text.c_str() || *End != '\0' || Value < Min || Value > 100) return false;
+  *Count = static_cast<int>(Value);
+  return true;
+}
 
 bool ParseArguments(int Argc, char **Argv, DemoOptions *Options) {
   for (int Index = 1; Index < Argc; Index++) {
@@ -59,149 +90,53 @@ bool ParseArguments(int Argc, char **Argv, DemoOptions *Options) {
       Options->Store = Value;
     } else if (Arg == "--log") {
       Options->Log = Value;
-    } else if (Arg == "--description") {
-      Options->Description = Value;
+    } else if (Arg == "--acpidump") {
+      Options->AcpiDump = Value;
+    } else if (Arg == "--tables") {
+      Options->Tables = Value;
+    } else if (Arg == "--meta") {
+      Options->Meta = Value;
+    } else if (Arg == "--restore-seed") {
+      Options->RestoreSeed = Value;
+    } else if (Arg == "--json") {
+      Options->Json = Value;
     } else if (Arg == "--boots") {
-      Options->Boots = atoi(Value.c_str());
-      if (Options->Boots < 1 || Options->Boots > 100) return false;
+      if (!ParseCount(Value, 1, &Options->Boots)) return false;
+    } else if (Arg == "--certified") {
+      if (!ParseCount(Value, 0, &Options->Certified)) return false;
+    } else if (Arg == "--max-variable-size") {
+      char *End = nullptr;
+      unsigned long long Size = strtoull(Value.c_str(), &End, 0);
+      if (End == Value.c_str() || *End != '\0' || Size < 64 || Size > 0x1000000) return false;
+      Options->MaxVariableSize = static_cast<UINTN>(Size);
     } else {
       return false;
     }
   }
-  return true;
+  return Options->AcpiDump.empty() || Options->Tables.empty();
 }
 
-// Shows a progress line on the terminal while a boot runs longer than a second.
-class Progress {
- public:
-  explicit Progress(const std::string &What) : mWhat(What), mThread([this] { Run(); }) {}
-  ~Progress() {
-    mDone = true;
-    mThread.join();
-    if (mShown) fprintf(stderr, "\r%*s\r", static_cast<int>(mWhat.size()) + 16, "");
-  }
-
- private:
-  void Run() {
-    auto Start = std::chrono::steady_clock::now();
-    while (!mDone) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-      if (Seconds >= 1.0 && isatty(STDERR_FILENO)) {
-        fprintf(stderr, "\r%s ... %.0f s", mWhat.c_str(), Seconds);
-        mShown = true;
-      }
-    }
-  }
-  std::string mWhat;
-  std::atomic<bool> mDone{false};
-  bool mShown = false;
-  std::thread mThread;
-};
-
-std::string Printable(const UINT8 *Bytes, size_t Size) {
-  std::string Text;
-  for (size_t Index = 0; Index < Size; Index++)
-    Text += (Bytes[Index] >= 0x20 && Bytes[Index] < 0x7F) ? Bytes[Index] : '.';
-  return Text;
+// The driver's own compressor, run on a platform of its own in this process.
+UINT32 CompressedSize(const std::vector<UINT8> &Stream) {
+  sim::Platform Board;
+  EFI_SYSTEM_TABLE *SavedSt = gST;
+  EFI_BOOT_SERVICES *SavedBs = gBS;
+  EFI_RUNTIME_SERVICES *SavedRt = gRT;
+  gST = Board.SystemTable();
+  gBS = Board.BootServices();
+  gRT = Board.RuntimeServices();
+  std::vector<UINT8> Out(Stream.size() + 4096);
+  UINTN Size = Out.size();
+  EFI_STATUS Status = Compress(Stream.data(), static_cast<UINT32>(Stream.size()), Out.data(), &Size);
+  gST = SavedSt;
+  gBS = SavedBs;
+  gRT = SavedRt;
+  return EFI_ERROR(Status) && Status != EFI_BUFFER_TOO_SMALL ? 0 : static_cast<UINT32>(Size);
 }
 
-// The stored table of a table entry: its signature, OEM table id (the FACS
-// has none) and its own length, as its header gives them.
-void PrintCapturedTable(const inspect::CacheEntry &Entry) {
-  const size_t TableStart = sizeof(ACPI_DATA_STORAGE_ENTRY_HEADER);
-  if (Entry.Payload.size() < TableStart + 8) return;
-  const UINT8 *Table = Entry.Payload.data() + TableStart;
-  std::string Signature = Printable(Table, 4);
-  UINT32 Length = 0;
-  memcpy(&Length, Table + 4, sizeof(Length));
-  std::string OemTableId = "        ";
-  if (Signature != "FACS" && Entry.Payload.size() >= TableStart + sizeof(EFI_ACPI_DESCRIPTION_HEADER)) {
-    OemTableId = Printable(Table + OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, OemTableId), 8);
-  }
-  printf("    %-4s  %-8s  %6u bytes\n", Signature.c_str(), OemTableId.c_str(), Length);
-}
-
-// The boot body: install the sample platform, start the driver, then raise the
-// platform's signals, timing the custom-path group (the capture and store).
-sim::BootResult RunCustomPathBoot(const sample::SamplePlatform &Sample, const DemoOptions &Options) {
-  sim::BootOptions Boot;
-  Boot.Platform.VariableStorePath = Options.Store;
-  sim::DriverSource Driver = sim::DriverSource::ImageFile(Options.Image);
-  return sim::RunBoot(Boot, [&Sample, &Driver](sim::BootContext &Context) {
-    std::string Error;
-    if (!Sample.Install(Context.Platform(), true, &Error)) {
-      Context.Note("error: " + Error);
-      return;
-    }
-    Context.StartDriver(Driver);
-    Context.RunStep(sim::BootStep::EndOfDxe());
-    auto Start = std::chrono::steady_clock::now();
-    Context.RunStep(sim::BootStep::EventGroup(gCustomPathEventGroupGuid, "custom-path"));
-    double Ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Start).count();
-    Context.Note("capture-ms " + std::to_string(Ms));
-    Context.RunStep(sim::BootStep::ReadyToBoot());
-    Context.RunStep(sim::BootStep::ExitBootServices());
-  });
-}
-
-bool ReadStoredCache(const std::string &StorePath, std::vector<UINT8> *Data) {
-  std::vector<sim::StoredVariable> Variables;
-  std::string Error;
-  if (!sim::ReadVariableStoreFile(StorePath, &Variables, &Error)) return false;
-  for (const sim::StoredVariable &Variable : Variables) {
-    if (Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME &&
-        sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid)) {
-      *Data = Variable.Data;
-      return true;
-    }
-  }
-  return false;
-}
-
-void PrintSummary(int Boot, const sim::BootResult &Result, const std::string &StorePath) {
-  printf("Boot %d (custom path): %s\n", Boot, sim::BootEndName(Result.End));
-  for (const std::string &Note : Result.Notes) {
-    if (Note.rfind("capture-ms ", 0) == 0)
-      printf("  capture and store took %.1f ms\n", atof(Note.c_str() + 11));
-    if (Note.rfind("error: ", 0) == 0) printf("  %s\n", Note.c_str());
-  }
-  bool Written = false;
-  for (const sim::VariableWrite &Write : Result.VariableWrites) {
-    if (Write.Name == ACPI_DATA_CACHE_VARIABLE_NAME) Written |= Write.Status == EFI_SUCCESS;
-  }
-  std::vector<UINT8> Stored;
-  if (!ReadStoredCache(StorePath, &Stored)) {
-    printf("  AcpiDataCache: not stored\n");
-    return;
-  }
-  inspect::InspectReport Report = inspect::InspectCache(
-      Stored.data(), Stored.size(), inspect::InspectOptions{inspect::InputForm::Raw, false});
-  if (!Report.Loaded) {
-    printf("  AcpiDataCache: unreadable (%s)\n", Report.Error.c_str());
-    return;
-  }
-  size_t Elements = 0;
-  printf("  tables captured:\n");
-  for (const inspect::CacheEntry &Entry : Report.Entries) {
-    if (inspect::HoldsStoredTable(Entry)) {
-      PrintCapturedTable(Entry);
-    } else {
-      Elements++;
-    }
-  }
-  printf("  elements recorded: %zu (NVS contents and integer values)\n", Elements);
-  printf("  stream %u bytes, compressed %u bytes (%.1f%% of the stream)\n", Report.DecompressedSize,
-         Report.VariableSize,
-         Report.DecompressedSize ? 100.0 * Report.VariableSize / Report.DecompressedSize : 0.0);
-  printf("  peak pool use during the boot: %zu bytes\n", static_cast<size_t>(Result.PoolPeakBytes));
-  printf("  AcpiDataCache %s\n",
-         Written ? "written" : "unchanged (the new capture is similar to the stored one)");
-  for (const sim::VariableWrite &Write : Result.VariableWrites) {
-    if (Write.Name == kAcpiCacheLockIndicatorName && Write.Status == EFI_SUCCESS) {
-      printf("  AcpiCacheLockIndicator set: AcpiDataCache is read-only for the rest of the boot\n");
-    }
-  }
+void WriteLog(std::ofstream &Log, int Boot, const sim::BootResult &Result) {
+  Log << "==== boot " << Boot << " ====\n";
+  for (const std::string &Line : Result.DebugLines()) Log << Line << "\n";
 }
 
 }  // namespace
@@ -217,33 +152,46 @@ int main(int Argc, char **Argv) {
     return 2;
   }
   sample::SamplePlatform Sample;
+  sample::DumpPlatform Dump;
+  demo::Board Board;
   std::string Error;
-  if (!Sample.Load(&Error, "", Options.Description)) {
+  bool FromDump = !Options.AcpiDump.empty() || !Options.Tables.empty();
+  bool Prepared =
+      FromDump ? demo::PrepareDumpBoard(Options.AcpiDump, Options.Tables, Options.Meta, &Dump, &Board, &Error)
+               : demo::PrepareSampleBoard(&Sample, Options.Meta, &Board, &Error);
+  if (!Prepared) {
     fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
     return 1;
   }
   bool TemporaryStore = Options.Store.empty();
   if (TemporaryStore) Options.Store = "/tmp/zephrin-demo-store-" + std::to_string(getpid());
 
+  demo::Session Session(Board, Options.MaxVariableSize, &CompressedSize);
+  Session.PrintPlatform(Options.Image);
   std::ofstream Log(Options.Log);
-  printf("Driver image: %s\n", Options.Image.c_str());
-  int Status = 0;
-  for (int Boot = 1; Boot <= Options.Boots; Boot++) {
-    sim::BootResult Result;
-    {
-      Progress Busy("boot " + std::to_string(Boot));
-      Result = RunCustomPathBoot(Sample, Options);
-    }
-    Log << "==== boot " << Boot << " ====\n";
-    for (const std::string &Line : Result.DebugLines()) Log << Line << "\n";
-    PrintSummary(Boot, Result, Options.Store);
-    if (Result.End != sim::BootEnd::Normal) {
-      fprintf(stderr, "%s\n", Result.Describe().c_str());
-      Status = 1;
-      break;
-    }
+  demo::BootSettings Settings{Options.Image, Options.Store, Options.MaxVariableSize};
+  int BootNumber = 0;
+  bool AllNormal = true;
+  for (int Boot = 0; Boot < Options.Boots && AllNormal; Boot++) {
+    demo::BootSeen Seen = demo::RunCustomBoot(Board, Settings);
+    WriteLog(Log, ++BootNumber, Seen.Result);
+    AllNormal &= Session.CustomBoot(BootNumber, Seen, Settings);
   }
+  for (int Boot = 0; Boot < Options.Certified && AllNormal; Boot++) {
+    demo::BootSeen Seen = demo::RunCertifiedBoot(Board, Settings);
+    WriteLog(Log, ++BootNumber, Seen.Result);
+    AllNormal &= Session.CertifiedBoot(BootNumber, Seen, Settings);
+  }
+  bool Verified = Session.PrintVerification();
   printf("Full debug log: %s\n", Options.Log.c_str());
+  if (!Options.Json.empty() && !Session.WriteJson(Options.Json, &Error)) {
+    fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
+    AllNormal = false;
+  }
+  if (!Options.RestoreSeed.empty() && !Session.WriteRestoreSeed(Options.RestoreSeed, &Error)) {
+    fprintf(stderr, "zephrin-demo: %s\n", Error.c_str());
+    AllNormal = false;
+  }
   if (TemporaryStore) unlink(Options.Store.c_str());
-  return Status;
+  return AllNormal && Verified ? 0 : 1;
 }

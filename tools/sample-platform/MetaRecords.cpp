@@ -1,0 +1,140 @@
+#include "tools/sample-platform/MetaRecords.h"
+
+#include "common/ByteReader.h"
+
+namespace sample {
+
+namespace {
+
+constexpr UINTN kHeaderSize = 32;
+constexpr UINTN kSsdtTableRecordSize = 68;
+constexpr UINTN kLocatorSize = 83;
+constexpr UINTN kElementMinimum = 159;
+constexpr UINTN kType1Minimum = 242;
+constexpr UINTN kIntegerMinimum = 216;
+constexpr UINT32 kSsdt = SIGNATURE_32('S', 'S', 'D', 'T');
+
+bool ReadLocator(const ByteReader &Record, UINTN At, MetaLocator *Locator) {
+  char Path[67] = {};
+  ByteReader Reader = Record;
+  if (!Reader.Seek(At) || !Reader.ReadBytes(Path, 66)) return false;
+  Locator->Path = Path;
+  return Reader.Read32(&Locator->NameOffset) && Reader.Read8(&Locator->Prefix) &&
+         Reader.Read32(&Locator->ValueOffset);
+}
+
+bool ReadElement(const ByteReader &Record, UINT32 Signature, UINT32 SubType, UINT32 NvsType,
+                 MetaElement *Element) {
+  UINTN Minimum =
+      SubType == 7 ? kIntegerMinimum : (SubType == 5 && NvsType == 2 ? kType1Minimum : kElementMinimum);
+  if (Record.Size() < Minimum) return false;
+  Element->Signature = Signature;
+  Element->SubType = SubType;
+  Element->NvsType = NvsType;
+  if (!Record.PeekAt64(48, &Element->OemTableId) || !ReadLocator(Record, 68, &Element->First)) return false;
+  if (SubType == 5 && NvsType == 2 && !ReadLocator(Record, 68 + kLocatorSize, &Element->Second)) return false;
+  if (SubType == 7 && !Record.PeekAt32(152, &Element->IntegerType)) return false;
+  return true;
+}
+
+}  // namespace
+
+UINTN AmlPrefixWidth(UINT8 Prefix) {
+  switch (Prefix) {
+    case 0x0A:
+      return 1;
+    case 0x0B:
+      return 2;
+    case 0x0C:
+      return 4;
+    case 0x0E:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+bool ReadAmlConstant(const std::vector<UINT8> &Table, UINT32 ValueOffset, UINT8 Prefix, UINT64 *Value) {
+  UINTN Width = AmlPrefixWidth(Prefix);
+  ByteReader Reader(Table.data(), Table.size());
+  UINT8 Opcode = 0;
+  if (Width == 0 || ValueOffset == 0 || !Reader.PeekAt8(ValueOffset - 1, &Opcode) || Opcode != Prefix)
+    return false;
+  *Value = 0;
+  for (UINTN Index = 0; Index < Width; Index++) {
+    UINT8 Byte = 0;
+    if (!Reader.PeekAt8(ValueOffset + Index, &Byte)) return false;
+    *Value |= static_cast<UINT64>(Byte) << (8 * Index);
+  }
+  return true;
+}
+
+bool RegionLengthConstant(const std::vector<UINT8> &Table, const MetaLocator &Region, UINT32 *ValueOffset,
+                          UINT8 *Prefix) {
+  UINTN Width = AmlPrefixWidth(Region.Prefix);
+  UINT64 At = static_cast<UINT64>(Region.ValueOffset) + Width;
+  if (Width == 0 || At + 1 >= Table.size() || !ByteReader(Table.data(), Table.size()).PeekAt8(At, Prefix))
+    return false;
+  *ValueOffset = static_cast<UINT32>(At + 1);
+  return AmlPrefixWidth(*Prefix) != 0;
+}
+
+std::string MetaTableName(UINT32 Signature, UINT64 OemTableId) {
+  std::string Name(reinterpret_cast<const char *>(&Signature), 4);
+  if (Signature != kSsdt) return Name;
+  std::string Id(reinterpret_cast<const char *>(&OemTableId), 8);
+  while (!Id.empty() && (Id.back() == ' ' || Id.back() == '\0')) Id.pop_back();
+  return Name + ":" + Id;
+}
+
+const MetaTableRecord *MetaRecords::ForTable(UINT32 Signature, UINT64 OemTableId) const {
+  for (const MetaTableRecord &Record : Tables) {
+    if (Record.Signature == Signature && (Signature != kSsdt || Record.OemTableId == OemTableId))
+      return &Record;
+  }
+  return nullptr;
+}
+
+bool ReadMetaRecords(const std::vector<UINT8> &MetaData, MetaRecords *Records, std::string *Error) {
+  *Records = MetaRecords();
+  ByteReader Reader(MetaData.data(), MetaData.size());
+  while (Reader.Remaining() > 0) {
+    UINTN At = Reader.Position();
+    UINT32 Signature = 0, Length = 0, SubType = 0, NvsType = 0;
+    UINT16 Rank = 0;
+    if (!Reader.PeekAt32(At + 4, &Signature) || !Reader.PeekAt32(At + 8, &Length) ||
+        !Reader.PeekAt32(At + 16, &SubType) || !Reader.PeekAt32(At + 20, &NvsType) ||
+        !Reader.PeekAt16(At + 24, &Rank) || Length < kHeaderSize) {
+      *Error = "meta data record at offset " + std::to_string(At) + " is cut short or has a Length below 32";
+      return false;
+    }
+    ByteReader Record;
+    if (!Reader.Take(Length, &Record)) {
+      *Error = "meta data record at offset " + std::to_string(At) + " runs past the end";
+      return false;
+    }
+    if (SubType >= 5 && SubType <= 7) {
+      MetaElement Element;
+      if (!ReadElement(Record, Signature, SubType, NvsType, &Element)) {
+        *Error = "meta data element record at offset " + std::to_string(At) + " is too short for its kind";
+        return false;
+      }
+      Records->Elements.push_back(Element);
+      continue;
+    }
+    MetaTableRecord Table;
+    Table.Signature = Signature;
+    Table.SubType = SubType;
+    Table.Rank = Rank;
+    if (Signature == kSsdt && Length >= kSsdtTableRecordSize) Record.PeekAt64(48, &Table.OemTableId);
+    UINTN FileAt = Signature == kSsdt ? kSsdtTableRecordSize : kHeaderSize;
+    if (SubType == 4) {
+      ByteReader File = Record;
+      Table.HasFile = File.Seek(FileAt) && File.ReadBytes(&Table.File, sizeof(Table.File));
+    }
+    Records->Tables.push_back(Table);
+  }
+  return true;
+}
+
+}  // namespace sample
