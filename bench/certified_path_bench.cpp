@@ -41,7 +41,7 @@ struct CertifiedBoard {
 
   bool Prepare(const std::string &AcpiDump, const std::string &Meta) {
     if (std::string(ZEPHRIN_DXE_IMAGE).empty()) return Fail("no driver image in this build");
-    bool Prepared = AcpiDump.empty() ? demo::PrepareSampleBoard(&Sample, &Board, &Error)
+    bool Prepared = AcpiDump.empty() ? demo::PrepareSampleBoard(&Sample, "", &Board, &Error)
                                      : demo::PrepareDumpBoard(AcpiDump, "", Meta, &Dump, &Board, &Error);
     if (!Prepared) return false;
     demo::BootSettings Settings;
