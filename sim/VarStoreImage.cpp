@@ -500,11 +500,12 @@ std::string VariableAttributeNames(UINT32 Attributes) {
   return Names.empty() ? "none" : Names;
 }
 
-std::string GuidText(const EFI_GUID &Guid) {
+std::string GuidText(const EFI_GUID &Guid, GuidCase Case) {
   char Text[40];
-  std::snprintf(Text, sizeof(Text), "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Guid.Data1,
-                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
-                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
+  const char *Format = Case == GuidCase::Upper ? "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X"
+                                               : "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
+  std::snprintf(Text, sizeof(Text), Format, Guid.Data1, Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1],
+                Guid.Data4[2], Guid.Data4[3], Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
   return Text;
 }
 

@@ -96,8 +96,10 @@ std::vector<UINT8> NewVarStoreImage();
 
 // "NV+BS+RT" style names of the attribute bits; unnamed bits as hex.
 std::string VariableAttributeNames(UINT32 Attributes);
-// Registry format, lower case: 79660e97-514b-4cfc-873f-02b3ab00c086.
-std::string GuidText(const EFI_GUID &Guid);
+// Registry format, lower case (79660e97-514b-4cfc-873f-02b3ab00c086) or upper
+// case, as the tools that print GUIDs do. The one GUID formatter of the host side.
+enum class GuidCase { Lower, Upper };
+std::string GuidText(const EFI_GUID &Guid, GuidCase Case = GuidCase::Lower);
 bool ParseGuidText(const std::string &Text, EFI_GUID *Out);
 // Printable form of a UCS-2 name; characters outside ASCII as \uXXXX.
 std::string NameText(const std::u16string &Name);

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "sim/FvImage.h"
+#include "sim/VarStoreImage.h"
 #include "tests/compress/CompressTestSupport.h"
 
 namespace compress_test {
@@ -30,11 +31,7 @@ std::optional<fs::path> FindOnPath(const std::string &Program) {
 }
 
 std::string GuidText(const EFI_GUID &Guid) {
-  char Text[40];
-  std::snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1,
-                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
-                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
-  return Text;
+  return sim::GuidText(Guid, sim::GuidCase::Upper);
 }
 
 std::string ReadText(const fs::path &Path) {

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "sim/FvImage.h"
+#include "sim/VarStoreImage.h"
 #include "tools/fv-inject/LzmaAlone.h"
 
 namespace fv_inject_test {
@@ -205,11 +206,7 @@ Bytes PseudoRandom(size_t Size, uint32_t Seed) {
 }
 
 std::string GuidString(const EFI_GUID &Guid) {
-  char Text[40];
-  std::snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1,
-                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
-                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
-  return Text;
+  return sim::GuidText(Guid, sim::GuidCase::Upper);
 }
 
 Bytes Ucs2(const std::string &Text) {

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/VarStoreImage.h"
+
 namespace inspect {
 
 namespace {
@@ -57,11 +59,7 @@ std::string NvsTypeName(uint32_t Value) {
 }
 
 std::string GuidText(const EFI_GUID &Guid) {
-  char Text[40];
-  std::snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1,
-                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
-                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
-  return Text;
+  return sim::GuidText(Guid, sim::GuidCase::Upper);
 }
 
 // UCS-2 name of at most 16 characters; non-ASCII characters show as '?'.

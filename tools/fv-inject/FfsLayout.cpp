@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sim/FvImage.h"
+#include "sim/VarStoreImage.h"
 
 namespace fv_inject {
 namespace {
@@ -173,11 +174,7 @@ bool BuildDriverFile(const EFI_GUID &Name, const Bytes &Pe32Image, const std::ve
 }
 
 std::string GuidText(const EFI_GUID &Guid) {
-  char Text[40];
-  std::snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1,
-                Guid.Data2, Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3],
-                Guid.Data4[4], Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
-  return Text;
+  return sim::GuidText(Guid, sim::GuidCase::Upper);
 }
 
 bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {

@@ -20,6 +20,7 @@
 #include "sim/Ia32PeiHost.h"
 #include "sim/PeiServices.h"
 #include "sim/ProductDataImage.h"
+#include "sim/VarStoreImage.h"
 
 namespace {
 
@@ -88,11 +89,7 @@ const char *LevelName(UINTN Level) {
 }
 
 std::string GuidText(const EFI_GUID &G) {
-  char Text[40];
-  std::snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", G.Data1, G.Data2,
-                G.Data3, G.Data4[0], G.Data4[1], G.Data4[2], G.Data4[3], G.Data4[4], G.Data4[5], G.Data4[6],
-                G.Data4[7]);
-  return Text;
+  return sim::GuidText(G, sim::GuidCase::Upper);
 }
 
 // A created HOB: its header, and its bytes up to the length the module asked

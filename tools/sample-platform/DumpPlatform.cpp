@@ -10,6 +10,7 @@
 #include "sim/AcpiRegions.h"
 #include "sim/AcpiTables.h"
 #include "sim/FirmwareVolumes.h"
+#include "sim/VarStoreImage.h"
 #include "tools/acpi-meta/MetaBuilder.h"
 
 namespace sample {
@@ -43,11 +44,7 @@ std::string Hex(UINT64 Value) {
 }
 
 std::string GuidText(const EFI_GUID &Guid) {
-  char Text[40];
-  snprintf(Text, sizeof(Text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Guid.Data1, Guid.Data2,
-           Guid.Data3, Guid.Data4[0], Guid.Data4[1], Guid.Data4[2], Guid.Data4[3], Guid.Data4[4],
-           Guid.Data4[5], Guid.Data4[6], Guid.Data4[7]);
-  return Text;
+  return sim::GuidText(Guid, sim::GuidCase::Upper);
 }
 
 void WriteConstant(std::vector<UINT8> *Table, UINT32 ValueOffset, UINT8 Prefix, UINT64 Value) {

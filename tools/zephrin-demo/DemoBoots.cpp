@@ -12,6 +12,7 @@
 #include "acpi_dxe/core/PathFlows.h"
 #include "sim/AcpiTables.h"
 #include "sim/FirmwareVolumes.h"
+#include "sim/VarStoreImage.h"
 #include "sim/VariableStore.h"
 
 namespace demo {
@@ -193,12 +194,8 @@ bool PrepareSampleBoard(sample::SamplePlatform *Sample, const std::string &MetaP
   const std::string Stored = "table DSDT stored";
   size_t At = Text.find(Stored);
   if (At != std::string::npos) {
-    char Guid[40];
-    const EFI_GUID &File = sample::kDumpDsdtFile;
-    snprintf(Guid, sizeof(Guid), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", File.Data1, File.Data2,
-             File.Data3, File.Data4[0], File.Data4[1], File.Data4[2], File.Data4[3], File.Data4[4],
-             File.Data4[5], File.Data4[6], File.Data4[7]);
-    Text.replace(At, Stored.size(), std::string("table DSDT from-fv file=") + Guid);
+    Text.replace(At, Stored.size(),
+                 "table DSDT from-fv file=" + sim::GuidText(sample::kDumpDsdtFile, sim::GuidCase::Upper));
   }
   std::string Path = "/tmp/zephrin-demo-sample-" + std::to_string(getpid()) + ".meta";
   std::ofstream(Path) << Text;
