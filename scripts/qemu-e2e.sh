@@ -288,6 +288,8 @@ check "boot 1: the variable file holds AcpiDataCache, NV+BS, as the firmware ret
   bash -c "grep -qx 0x00000003 '$work/cache-in-store.attributes' && cmp -s '$work/cache-in-store.bin' <(tail -c +5 '$work/boot1/cache.bin')"
 check "boot 1: the driver's read path on the simulator loads the cache taken from OVMF's variable file" \
   "$tools/acpi-cache-inspect/acpi-cache-inspect" --raw "$work/cache-in-store.bin"
+check "boot 1: acpi-cache-inspect --varstore reads the cache from OVMF's variable file" \
+  "$tools/acpi-cache-inspect/acpi-cache-inspect" --varstore "$work/vars-after-boot1.fd"
 
 # -- boots 2 and 3: restore
 for n in 2 3; do
