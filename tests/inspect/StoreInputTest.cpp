@@ -62,6 +62,25 @@ TEST_F(StoreInput, VariableFileOvmfWroteGivesTheCurrentCacheAndVerboseTheDeleted
   EXPECT_EQ(Quiet.Stdout.find("skipped"), std::string::npos);
 }
 
+// The variable file of a custom-path boot of the shipped driver on OVMF (the
+// QEMU end-to-end run's first boot): OVMF's variable driver wrote the record the
+// driver handed to SetVariable.
+TEST_F(StoreInput, VariableFileOfADriverBootOnOvmfGivesTheCapturedTables) {
+  const ToolRun Run = RunInspector({"--varstore", FixturePath("OVMF_VARS_4M.driver.fd")});
+  ASSERT_EQ(Run.Exit, 0) << Run.Stderr;
+  const std::vector<std::string> Lines = SplitLines(Run.Stdout);
+  ASSERT_EQ(Lines.size(), 3u + 16u);
+  EXPECT_EQ(Lines[0],
+            "variable store: volume @0x0, authenticated store @0x48 (0x3ffb8 bytes, 0x3bd04 free), 28 "
+            "variables");
+  EXPECT_EQ(Lines[2],
+            "AcpiDataCache: variable store record @0x3db4, attributes 0x00000003 (NV+BS), 1111 bytes "
+            "compressed, 3721 bytes decompressed, 16 entries");
+  EXPECT_EQ(Lines[5], "entry 2 @0x1b4: type DSDT, sub-type FromFv, signature DSDT, length 32");
+  EXPECT_EQ(Lines[18].rfind("entry 15 @0xe1d: type DataTable, sub-type Table, signature MCFG", 0), 0u)
+      << Lines[18];
+}
+
 TEST_F(StoreInput, ShellDumpGivesTheCacheAndTheLockIndicator) {
   const ToolRun Run = RunInspector({"--dmpstore", FixturePath("ovmf-shell.dmp")});
   ASSERT_EQ(Run.Exit, 0) << Run.Stderr;
