@@ -15,10 +15,11 @@ namespace sim {
 
 class Platform;
 
-// Bytes a variable costs in the store besides its name and data (the header of
-// an edk2 non-authenticated variable record). MaxVariableSize and the store
-// sizes count it, as such a store does.
-inline constexpr UINTN kVariableHeaderSize = 32;
+// Bytes a variable costs in the store besides its name and data: the header of
+// an authenticated variable record, which the store file and OVMF's variable
+// store use. MaxVariableSize and the store sizes count it, as OVMF does (its
+// largest variable under a 0x8400 maximum is 0x83C4 bytes of name and data).
+inline constexpr UINTN kVariableHeaderSize = 60;
 
 // Reads a store file; false (with a reason) when it is missing or malformed.
 bool ReadVariableStoreFile(const std::string &Path, std::vector<StoredVariable> *Variables,
