@@ -104,6 +104,22 @@ std::string IaslProblem(const TableImage &Table, const std::string &Name) {
   return Problem;
 }
 
+// What every boot's report starts with: its summary fields and its heading
+// lines (how it ended, the errors seen while setting it up).
+BootSummary StartBootSummary(int Number, bool Custom, const BootSeen &Seen) {
+  BootSummary Summary;
+  Summary.Number = Number;
+  Summary.Custom = Custom;
+  Summary.End = Seen.Result.End == sim::BootEnd::Normal ? "normal" : Seen.Result.Describe();
+  Summary.Milliseconds = Seen.Milliseconds;
+  Summary.FailureNotifications = Seen.Result.Records.Failures.size();
+  printf("Boot %d (%s path): %s\n", Number, Custom ? "custom" : "certified",
+         sim::BootEndName(Seen.Result.End));
+  for (const std::string &Error : Seen.Errors) printf("  error: %s\n", Error.c_str());
+  if (Seen.Result.End != sim::BootEnd::Normal) printf("  %s\n", Seen.Result.Describe().c_str());
+  return Summary;
+}
+
 }  // namespace
 
 std::string TableSource(UINT32 Signature, UINT64 OemTableId, const sample::MetaRecords &Records) {
@@ -211,15 +227,7 @@ void Session::PrintFit(const std::vector<std::vector<UINT8>> &Payloads, const Bo
 }
 
 bool Session::CustomBoot(int Number, const BootSeen &Seen, const BootSettings &Settings) {
-  BootSummary Summary;
-  Summary.Number = Number;
-  Summary.Custom = true;
-  Summary.End = Seen.Result.End == sim::BootEnd::Normal ? "normal" : Seen.Result.Describe();
-  Summary.Milliseconds = Seen.Milliseconds;
-  Summary.FailureNotifications = Seen.Result.Records.Failures.size();
-  printf("Boot %d (custom path): %s\n", Number, sim::BootEndName(Seen.Result.End));
-  for (const std::string &Error : Seen.Errors) printf("  error: %s\n", Error.c_str());
-  if (Seen.Result.End != sim::BootEnd::Normal) printf("  %s\n", Seen.Result.Describe().c_str());
+  BootSummary Summary = StartBootSummary(Number, true, Seen);
   printf("  capture and store took %.1f ms\n", Seen.Milliseconds);
   mCaptured = Seen.Published;
 
@@ -291,7 +299,7 @@ bool Session::CustomBoot(int Number, const BootSeen &Seen, const BootSettings &S
 }
 
 bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings &Settings) {
-  BootSummary Summary;
+  BootSummary Summary = StartBootSummary(Number, false, Seen);
   std::vector<UINT8> Cache;
   if (ReadStoredCache(Settings.Store, &Cache)) {
     inspect::InspectReport Report = inspect::InspectCache(
@@ -300,14 +308,6 @@ bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings
     Summary.StreamBytes = Report.DecompressedSize;
     Summary.CompressedBytes = Report.VariableSize;
   }
-  Summary.Number = Number;
-  Summary.Custom = false;
-  Summary.End = Seen.Result.End == sim::BootEnd::Normal ? "normal" : Seen.Result.Describe();
-  Summary.Milliseconds = Seen.Milliseconds;
-  Summary.FailureNotifications = Seen.Result.Records.Failures.size();
-  printf("Boot %d (certified path): %s\n", Number, sim::BootEndName(Seen.Result.End));
-  for (const std::string &Error : Seen.Errors) printf("  error: %s\n", Error.c_str());
-  if (Seen.Result.End != sim::BootEnd::Normal) printf("  %s\n", Seen.Result.Describe().c_str());
   printf("  restore took %.1f ms (driver entry to ExitBootServices)\n", Seen.Milliseconds);
   if (Summary.Stored) {
     printf("  AcpiDataCache: stream %u bytes, compressed %u bytes\n", Summary.StreamBytes,
