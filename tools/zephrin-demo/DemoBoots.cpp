@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "acpi_dxe/blob/BlobCache.h"
@@ -90,27 +91,40 @@ bool FromHex(const std::string &Text, std::vector<UINT8> *Bytes) {
   return true;
 }
 
-BootSeen RunCustomBoot(const Board &Platform, const BootSettings &Settings) {
+// One boot of the image on the board, set up for the custom or the certified
+// path. Body runs once the board is installed; a board that fails to install
+// is noted as an error and the boot runs no further.
+sim::BootResult RunBoardBoot(
+    const Board &Platform, const BootSettings &Settings, bool CustomPath,
+    const std::function<void(sim::BootContext &Context, const sim::DriverSource &Driver)> &Body) {
   sim::DriverSource Driver = sim::DriverSource::ImageFile(Settings.Image);
+  return sim::RunBoot(OptionsFor(Settings),
+                      [&Platform, &Driver, CustomPath, &Body](sim::BootContext &Context) {
+                        std::string Error;
+                        if (!Platform.Install(Context.Platform(), CustomPath, &Error)) {
+                          Context.Note("error " + Error);
+                          return;
+                        }
+                        Body(Context, Driver);
+                      });
+}
+
+BootSeen RunCustomBoot(const Board &Platform, const BootSettings &Settings) {
   BootSeen Seen;
-  Seen.Result = sim::RunBoot(OptionsFor(Settings), [&Platform, &Driver](sim::BootContext &Context) {
-    std::string Error;
-    if (!Platform.Install(Context.Platform(), true, &Error)) {
-      Context.Note("error " + Error);
-      return;
-    }
-    for (const sim::InstalledAcpiTable &Table : Context.Platform().Acpi().Tables()) {
-      const auto *Header = reinterpret_cast<const EFI_ACPI_COMMON_HEADER *>(Table.Table);
-      Context.Note("published " + ToHex(std::vector<UINT8>(Table.Table, Table.Table + Header->Length)));
-    }
-    Context.StartDriver(Driver);
-    Context.RunStep(sim::BootStep::EndOfDxe());
-    auto Start = Clock::now();
-    Context.RunStep(sim::BootStep::EventGroup(gCustomPathEventGroupGuid, "custom-path"));
-    Context.Note("ms " + std::to_string(MillisecondsSince(Start)));
-    Context.RunStep(sim::BootStep::ReadyToBoot());
-    Context.RunStep(sim::BootStep::ExitBootServices());
-  });
+  Seen.Result =
+      RunBoardBoot(Platform, Settings, true, [](sim::BootContext &Context, const sim::DriverSource &Driver) {
+        for (const sim::InstalledAcpiTable &Table : Context.Platform().Acpi().Tables()) {
+          const auto *Header = reinterpret_cast<const EFI_ACPI_COMMON_HEADER *>(Table.Table);
+          Context.Note("published " + ToHex(std::vector<UINT8>(Table.Table, Table.Table + Header->Length)));
+        }
+        Context.StartDriver(Driver);
+        Context.RunStep(sim::BootStep::EndOfDxe());
+        auto Start = Clock::now();
+        Context.RunStep(sim::BootStep::EventGroup(gCustomPathEventGroupGuid, "custom-path"));
+        Context.Note("ms " + std::to_string(MillisecondsSince(Start)));
+        Context.RunStep(sim::BootStep::ReadyToBoot());
+        Context.RunStep(sim::BootStep::ExitBootServices());
+      });
   for (const std::string &Note : Seen.Result.Notes) {
     std::string Rest;
     std::vector<UINT8> Bytes;
@@ -123,32 +137,27 @@ BootSeen RunCustomBoot(const Board &Platform, const BootSettings &Settings) {
 }
 
 BootSeen RunCertifiedBoot(const Board &Platform, const BootSettings &Settings) {
-  sim::DriverSource Driver = sim::DriverSource::ImageFile(Settings.Image);
   BootSeen Seen;
-  Seen.Result = sim::RunBoot(OptionsFor(Settings), [&Platform, &Driver](sim::BootContext &Context) {
-    std::string Error;
-    if (!Platform.Install(Context.Platform(), false, &Error)) {
-      Context.Note("error " + Error);
-      return;
-    }
-    const sim::AcpiTables &Acpi = Context.Platform().Acpi();
-    auto Phase = [&Context, &Acpi](const char *Name) {
-      Context.Note(std::string("phase ") + Name + " " + std::to_string(Acpi.Installs().size()));
-    };
-    auto Start = Clock::now();
-    Context.StartDriver(Driver);
-    Phase("entry");
-    Context.RunStep(sim::BootStep::EndOfDxe());
-    Phase("end-of-dxe");
-    Context.RunStep(sim::BootStep::ReadyToBoot());
-    Phase("ready-to-boot");
-    Context.RunStep(sim::BootStep::ExitBootServices());
-    Phase("exit-boot-services");
-    Context.Note("ms " + std::to_string(MillisecondsSince(Start)));
-    for (const sim::AcpiInstallRecord &Install : Acpi.Installs())
-      Context.Note("install " + std::to_string(Install.Status) + " " + ToHex(Install.Bytes));
-    NoteRegionPages(Context);
-  });
+  Seen.Result =
+      RunBoardBoot(Platform, Settings, false, [](sim::BootContext &Context, const sim::DriverSource &Driver) {
+        const sim::AcpiTables &Acpi = Context.Platform().Acpi();
+        auto Phase = [&Context, &Acpi](const char *Name) {
+          Context.Note(std::string("phase ") + Name + " " + std::to_string(Acpi.Installs().size()));
+        };
+        auto Start = Clock::now();
+        Context.StartDriver(Driver);
+        Phase("entry");
+        Context.RunStep(sim::BootStep::EndOfDxe());
+        Phase("end-of-dxe");
+        Context.RunStep(sim::BootStep::ReadyToBoot());
+        Phase("ready-to-boot");
+        Context.RunStep(sim::BootStep::ExitBootServices());
+        Phase("exit-boot-services");
+        Context.Note("ms " + std::to_string(MillisecondsSince(Start)));
+        for (const sim::AcpiInstallRecord &Install : Acpi.Installs())
+          Context.Note("install " + std::to_string(Install.Status) + " " + ToHex(Install.Bytes));
+        NoteRegionPages(Context);
+      });
   std::vector<std::pair<std::string, size_t>> Phases;
   for (const std::string &Note : Seen.Result.Notes) {
     std::string Rest;
