@@ -99,9 +99,7 @@ struct CertifiedBoard {
       if (Region && PagesBefore.count(Live.first) == 0) Fresh.push_back({Live.first, Live.second.Pages});
     }
     for (const auto &Pages : Fresh) Platform->Pages().Free(Pages.first, Pages.second);
-    if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr)
-      gBS->FreePool(mDeferredAcpiTable.Buffer);
-    mDeferredAcpiTable = {};
+    ReleaseDeferredAcpiTable();
     mAcpiDataStorageEntryCount = 0;
   }
 };

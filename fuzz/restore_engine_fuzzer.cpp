@@ -94,6 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   gBS = Platform->BootServices();
   gRT = Platform->RuntimeServices();
   gImageHandle = nullptr;
+  mHobList = nullptr;  // lookups cached from the last input's platform
+  mStatusCodeProtocol = nullptr;
   mDebugOutputLocated = FALSE;
   mDebugMessageProtocol = nullptr;
   mDebugPort = nullptr;
@@ -116,11 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   mReadBlobHandle = BLOB_HANDLE_READ;
   for (UINT16 Phase : kPhases) ProcessAcpiDataStorageAndAcpiMetaData(Phase);
 
-  // A table deferred by the last phase is never installed: its buffer stays
-  // with the slot, as on a board.
-  if (mDeferredAcpiTable.FreeBuffer && mDeferredAcpiTable.Buffer != nullptr)
-    gBS->FreePool(mDeferredAcpiTable.Buffer);
-  mDeferredAcpiTable = {};
+  // A table deferred by the last phase has no phase left to install it: it is
+  // released, as the certified-path work does on a board.
+  ReleaseDeferredAcpiTable();
   mAcpiDataStorageEntryCount = 0;
   CloseBlobStream(BLOB_HANDLE_READ);
   mAcpiMetaDataPtr = nullptr;
