@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "acpi_dxe/capture/AmlPrimitives.h"
 #include "common/ByteReader.h"
 #include "sim/AcpiDump.h"
 #include "sim/AcpiRegions.h"
@@ -48,7 +49,7 @@ std::string GuidText(const EFI_GUID &Guid) {
 }
 
 void WriteConstant(std::vector<UINT8> *Table, UINT32 ValueOffset, UINT8 Prefix, UINT64 Value) {
-  for (UINTN Index = 0; Index < AmlPrefixWidth(Prefix); Index++)
+  for (UINTN Index = 0; Index < AmlIntegerPrefixWidth(Prefix); Index++)
     (*Table)[ValueOffset + Index] = static_cast<UINT8>(Value >> (8 * Index));
 }
 
@@ -217,7 +218,7 @@ bool DumpPlatform::BackRegion(const MetaElement &Element, std::string *Error) {
   RegionBacking Backing{TableName, Element.First.Path, Address, Address, static_cast<UINT32>(Length)};
   if (!sim::MapRegionAt(Address, Length)) {
     UINT64 Moved = sim::MapRegionElsewhere(Address, Length);
-    UINTN Width = AmlPrefixWidth(Element.First.Prefix);
+    UINTN Width = AmlIntegerPrefixWidth(Element.First.Prefix);
     if (Moved == 0 || (Width < 8 && (Moved >> (8 * Width)) != 0)) {
       *Error = TableName + " " + Element.First.Path + ": " + Hex(Address) +
                " is taken in this process and no memory the constant can name is free";

@@ -1,17 +1,20 @@
 #include "tools/sample-platform/MetaRecords.h"
 
+#include "acpi_dxe/capture/AcpiDataStorage.h"
+#include "acpi_dxe/capture/AcpiMetaData.h"
+#include "acpi_dxe/capture/AmlPrimitives.h"
 #include "common/ByteReader.h"
 
 namespace sample {
 
 namespace {
 
-constexpr UINTN kHeaderSize = 32;
-constexpr UINTN kSsdtTableRecordSize = 68;
-constexpr UINTN kLocatorSize = 83;
-constexpr UINTN kElementMinimum = 159;
-constexpr UINTN kType1Minimum = 242;
-constexpr UINTN kIntegerMinimum = 216;
+constexpr UINTN kHeaderSize = ACPI_META_DATA_MIN_RECORD_SIZE;
+constexpr UINTN kSsdtTableRecordSize = ACPI_META_DATA_MIN_SSDT_RECORD_SIZE;
+constexpr UINTN kLocatorSize = sizeof(AML_OBJECT_LOCATOR);
+constexpr UINTN kElementMinimum = sizeof(ACPI_DATA_STORAGE_NVS_DEFAULT);
+constexpr UINTN kType1Minimum = sizeof(ACPI_DATA_STORAGE_NVS_TYPE_1);
+constexpr UINTN kIntegerMinimum = sizeof(ACPI_DATA_STORAGE_INTEGER);
 constexpr UINT32 kSsdt = SIGNATURE_32('S', 'S', 'D', 'T');
 
 bool ReadLocator(const ByteReader &Record, UINTN At, MetaLocator *Locator) {
@@ -39,23 +42,8 @@ bool ReadElement(const ByteReader &Record, UINT32 Signature, UINT32 SubType, UIN
 
 }  // namespace
 
-UINTN AmlPrefixWidth(UINT8 Prefix) {
-  switch (Prefix) {
-    case 0x0A:
-      return 1;
-    case 0x0B:
-      return 2;
-    case 0x0C:
-      return 4;
-    case 0x0E:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 bool ReadAmlConstant(const std::vector<UINT8> &Table, UINT32 ValueOffset, UINT8 Prefix, UINT64 *Value) {
-  UINTN Width = AmlPrefixWidth(Prefix);
+  UINTN Width = AmlIntegerPrefixWidth(Prefix);
   ByteReader Reader(Table.data(), Table.size());
   UINT8 Opcode = 0;
   if (Width == 0 || ValueOffset == 0 || !Reader.PeekAt8(ValueOffset - 1, &Opcode) || Opcode != Prefix)
@@ -71,12 +59,12 @@ bool ReadAmlConstant(const std::vector<UINT8> &Table, UINT32 ValueOffset, UINT8 
 
 bool RegionLengthConstant(const std::vector<UINT8> &Table, const MetaLocator &Region, UINT32 *ValueOffset,
                           UINT8 *Prefix) {
-  UINTN Width = AmlPrefixWidth(Region.Prefix);
+  UINTN Width = AmlIntegerPrefixWidth(Region.Prefix);
   UINT64 At = static_cast<UINT64>(Region.ValueOffset) + Width;
   if (Width == 0 || At + 1 >= Table.size() || !ByteReader(Table.data(), Table.size()).PeekAt8(At, Prefix))
     return false;
   *ValueOffset = static_cast<UINT32>(At + 1);
-  return AmlPrefixWidth(*Prefix) != 0;
+  return AmlIntegerPrefixWidth(*Prefix) != 0;
 }
 
 std::string MetaTableName(UINT32 Signature, UINT64 OemTableId) {

@@ -47,9 +47,6 @@ struct MetaRecords {
 
 bool ReadMetaRecords(const std::vector<UINT8> &MetaData, MetaRecords *Records, std::string *Error);
 
-// Width in bytes of an AML integer prefix (0 for anything else).
-UINTN AmlPrefixWidth(UINT8 Prefix);
-
 // The AML integer constant whose data bytes start at ValueOffset, checked
 // against the prefix opcode before it. False when it is not there whole.
 bool ReadAmlConstant(const std::vector<UINT8> &Table, UINT32 ValueOffset, UINT8 Prefix, UINT64 *Value);

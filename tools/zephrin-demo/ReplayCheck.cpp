@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "acpi_dxe/capture/AmlPrimitives.h"
 #include "common/ByteReader.h"
 
 namespace demo {
@@ -18,7 +19,7 @@ bool BelongsTo(const sample::MetaElement &Element, const TableImage &Table) {
 }
 
 void AddConstant(UINT32 ValueOffset, UINT8 Prefix, std::vector<ByteRange> *Ranges) {
-  UINTN Width = sample::AmlPrefixWidth(Prefix);
+  UINTN Width = AmlIntegerPrefixWidth(Prefix);
   if (Width != 0) Ranges->push_back({ValueOffset, Width});
 }
 
