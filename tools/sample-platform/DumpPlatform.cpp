@@ -267,12 +267,7 @@ bool DumpPlatform::Install(sim::Platform &Platform, bool CustomPath, std::string
   if (!CustomPath) return true;
   std::vector<std::vector<UINT8>> Tables;
   for (const DumpTableInfo &Table : mTables) Tables.push_back(Table.Bytes);
-  EFI_STATUS Status = Platform.Acpi().InstallPlatformTables(Tables);
-  if (EFI_ERROR(Status)) {
-    *Error = "the platform refused its own ACPI tables";
-    return false;
-  }
-  return true;
+  return PublishAcpiTables(Platform, Tables, Error);
 }
 
 }  // namespace sample

@@ -92,6 +92,13 @@ void PublishMetaData(sim::Platform &Platform, const std::vector<UINT8> &MetaData
   Platform.PublishHobList(Hobs);
 }
 
+bool PublishAcpiTables(sim::Platform &Platform, const std::vector<std::vector<UINT8>> &Tables,
+                       std::string *Error) {
+  if (!EFI_ERROR(Platform.Acpi().InstallPlatformTables(Tables))) return true;
+  *Error = "the platform refused its own ACPI tables";
+  return false;
+}
+
 bool SamplePlatform::Install(sim::Platform &Platform, bool CustomPath, std::string *Error) const {
   PublishMetaData(Platform, mMetaData, CustomPath);
 
@@ -101,12 +108,7 @@ bool SamplePlatform::Install(sim::Platform &Platform, bool CustomPath, std::stri
   }
   std::vector<std::vector<UINT8>> Tables;
   for (const SampleTable &Table : mTables) Tables.push_back(Table.Bytes);
-  EFI_STATUS Status = Platform.Acpi().InstallPlatformTables(Tables);
-  if (EFI_ERROR(Status)) {
-    *Error = "the platform refused its own ACPI tables";
-    return false;
-  }
-  return true;
+  return PublishAcpiTables(Platform, Tables, Error);
 }
 
 }  // namespace sample

@@ -22,6 +22,11 @@ struct SampleTable {
 // boot, the custom-path HOB.
 void PublishMetaData(sim::Platform &Platform, const std::vector<UINT8> &MetaData, bool CustomPath);
 
+// Publishes a board's own ACPI tables, in XSDT order, as its firmware does
+// before the driver runs. False with *Error when the platform refuses them.
+bool PublishAcpiTables(sim::Platform &Platform, const std::vector<std::vector<UINT8>> &Tables,
+                       std::string *Error);
+
 // The sample's meta data description, as this build found it.
 std::string SampleDescriptionPath();
 
