@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +23,7 @@
 #include "acpi_dxe/compress/Decompress.h"
 #include "acpi_dxe/core/AcpiMetaDataSource.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/AcpiDump.h"
 #include "sim/Platform.h"
 
 namespace {
@@ -33,7 +33,6 @@ using Bytes = std::vector<UINT8>;
 // Inputs at or below this size are over before a timer says anything useful.
 constexpr uintmax_t kMinInputBytes = 32 * 1024;
 const char kDumpName[] = "desktop-amd-x470";
-constexpr size_t kFadtMinorVersionOffset = OFFSET_OF(EFI_ACPI_6_3_FIXED_ACPI_DESCRIPTION_TABLE, MinorVersion);
 
 // One benchmarked input: its bytes and, for a reference vector, the stream
 // the reference encoder made of it.
@@ -63,52 +62,19 @@ Sample LoadVector(const std::string &Name) {
   return Vector;
 }
 
-// The tables of an acpidump text: a "SIG @ 0xADDRESS" line opens a table, and
-// each "OFFSET: hh hh ..." line after it adds up to 16 bytes.
-std::vector<Bytes> ParseAcpiDump(std::istream &In) {
-  std::vector<Bytes> Tables;
-  std::string Line;
-  while (std::getline(In, Line)) {
-    if (Line.find(" @ 0x") != std::string::npos && Line[0] != ' ') {
-      Tables.emplace_back();
-      continue;
-    }
-    size_t Colon = Line.find(':');
-    if (Tables.empty() || Colon == std::string::npos) continue;
-    std::istringstream Hex(Line.substr(Colon + 1, 16 * 3));
-    std::string Pair;
-    while (Hex >> Pair && Pair.size() == 2)
-      Tables.back().push_back(static_cast<UINT8>(std::stoul(Pair, nullptr, 16)));
+// The dump's tables as the platform publishes them (sim/AcpiDump.h), its FADT
+// presented as the 6.3 one the capture takes, so that it is captured whole.
+bool PlatformTablesOf(const std::string &Path, std::vector<Bytes> *Tables, std::string *Error) {
+  std::vector<sim::DumpTable> Dumped, Arranged;
+  std::vector<std::string> Notes;
+  if (!sim::ReadAcpiDumpFile(Path, &Dumped, Error) ||
+      !sim::ArrangeDumpTables(Dumped, &Arranged, &Notes, Error))
+    return false;
+  for (sim::DumpTable &Table : Arranged) {
+    if (Table.Signature == "FACP") sim::PresentFadtAs63(&Table.Bytes);
+    Tables->push_back(std::move(Table.Bytes));
   }
-  return Tables;
-}
-
-UINT32 SignatureOf(const Bytes &Table) {
-  UINT32 Signature = 0;
-  if (Table.size() >= 4) __builtin_memcpy(&Signature, Table.data(), 4);
-  return Signature;
-}
-
-// The platform builds its own RSDP and XSDT; the dump's root tables are left
-// out. The FADT goes first, where a firmware's XSDT has it and the capture
-// expects it; the rest keep the dump's order.
-std::vector<Bytes> PlatformTablesOf(std::vector<Bytes> Tables) {
-  std::stable_partition(Tables.begin(), Tables.end(), [](const Bytes &Table) {
-    return SignatureOf(Table) == SignatureOf(Bytes{'F', 'A', 'C', 'P'});
-  });
-  std::vector<Bytes> Kept;
-  for (Bytes &Table : Tables) {
-    UINT32 Signature = SignatureOf(Table);
-    // The board's FADT is revision 6 but not 6.3, the only one the capture
-    // takes; marked 6.3 (the platform fixes the checksum) it is captured whole.
-    if (Signature == SignatureOf(Bytes{'F', 'A', 'C', 'P'}) && Table.size() > kFadtMinorVersionOffset)
-      Table[kFadtMinorVersionOffset] = EFI_ACPI_6_3_FADT_MINOR_REVISION;
-    if (Signature != SignatureOf(Bytes{'X', 'S', 'D', 'T'}) &&
-        Signature != SignatureOf(Bytes{'R', 'S', 'D', 'T'}) &&
-        Signature != SignatureOf(Bytes{'R', 'S', 'D', ' '}))
-      Kept.push_back(std::move(Table));
-  }
-  return Kept;
+  return true;
 }
 
 // Captures the dump's tables into the write stream on a simulated custom-path
@@ -116,9 +82,10 @@ std::vector<Bytes> PlatformTablesOf(std::vector<Bytes> Tables) {
 Sample CaptureDump(const std::string &Name) {
   Sample Stream;
   const std::string Path = std::string(ZEPHRIN_SHARED_DIR) + "/acpi-dumps/" + Name + ".acpidump";
-  std::ifstream In(Path);
-  if (!In) {
-    Stream.Error = "ACPI dump not found at " + Path;
+  std::vector<Bytes> Tables;
+  std::string Error;
+  if (!PlatformTablesOf(Path, &Tables, &Error)) {
+    Stream.Error = "ACPI dump " + Path + " not usable: " + Error;
     return Stream;
   }
   sim::Platform Platform;  // its recorder keeps the capture's messages for a failure
@@ -128,7 +95,7 @@ Sample CaptureDump(const std::string &Name) {
   mAcpiMetaDataPtr = nullptr;
   mAcpiMetaDataLength = 0;
   BLOB_HANDLE Handle = BLOB_HANDLE_NONE;
-  if (Platform.Acpi().InstallPlatformTables(PlatformTablesOf(ParseAcpiDump(In))) != EFI_SUCCESS) {
+  if (Platform.Acpi().InstallPlatformTables(Tables) != EFI_SUCCESS) {
     Stream.Error = "the tables of " + Path + " could not be published";
   } else if (OpenBlobStream(&Handle, BlobAccessWrite) != EFI_SUCCESS) {
     Stream.Error = "write stream did not open";
