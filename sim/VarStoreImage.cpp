@@ -2,7 +2,9 @@
 // writing variables the way a flash-backed store does (state bits only cleared).
 #include "sim/VarStoreImage.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/ByteReader.h"
@@ -510,19 +512,16 @@ std::string GuidText(const EFI_GUID &Guid, GuidCase Case) {
 }
 
 bool ParseGuidText(const std::string &Text, EFI_GUID *Out) {
-  static const size_t kDashes[] = {8, 13, 18, 23};
   if (Text.size() != 36) return false;
   std::string Digits;
   for (size_t Index = 0; Index < Text.size(); Index++) {
-    const bool Dash =
-        Index == kDashes[0] || Index == kDashes[1] || Index == kDashes[2] || Index == kDashes[3];
-    if (Dash != (Text[Index] == '-')) return false;
-    if (Dash) continue;
-    if (std::strchr("0123456789abcdefABCDEF", Text[Index]) == nullptr || Text[Index] == '\0') return false;
-    Digits += Text[Index];
+    const bool Dash = Index == 8 || Index == 13 || Index == 18 || Index == 23;
+    const auto Char = static_cast<unsigned char>(Text[Index]);
+    if (Dash ? Char != '-' : std::isxdigit(Char) == 0) return false;
+    if (!Dash) Digits += static_cast<char>(Char);
   }
   auto Field = [&Digits](size_t Start, size_t Count) {
-    return std::stoull(Digits.substr(Start, Count), nullptr, 16);
+    return std::strtoull(Digits.substr(Start, Count).c_str(), nullptr, 16);
   };
   Out->Data1 = static_cast<UINT32>(Field(0, 8));
   Out->Data2 = static_cast<UINT16>(Field(8, 4));
