@@ -1,7 +1,6 @@
 // dmpstore -s files: bounded reading and writing.
 #include "sim/DmpStore.h"
 
-#include <cstdio>
 
 #include "common/ByteReader.h"
 #include "sim/Platform.h"
@@ -14,15 +13,9 @@ constexpr size_t kSizesBytes = 8;
 constexpr size_t kGuidAndAttributesBytes = sizeof(EFI_GUID) + 4;
 constexpr size_t kCrcBytes = 4;
 
-std::string Hex(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
-
 bool ReadRecord(ByteReader *File, DumpedVariable *Out, std::string *Error) {
   const size_t Offset = File->Position();
-  const std::string Where = "variable at offset " + Hex(Offset);
+  const std::string Where = "variable at offset " + HexText(Offset);
   UINT32 NameSize = 0;
   UINT32 DataSize = 0;
   if (!File->Read32(&NameSize) || !File->Read32(&DataSize)) {
@@ -32,18 +25,18 @@ bool ReadRecord(ByteReader *File, DumpedVariable *Out, std::string *Error) {
   const size_t Fixed = kGuidAndAttributesBytes + kCrcBytes;
   if (NameSize > File->Remaining() || DataSize > File->Remaining() - NameSize ||
       Fixed > File->Remaining() - NameSize - DataSize) {
-    *Error = Where + ": its name (" + Hex(NameSize) + " bytes) and data (" + Hex(DataSize) +
-             " bytes) run past the end of the file at " + Hex(File->Size());
+    *Error = Where + ": its name (" + HexText(NameSize) + " bytes) and data (" + HexText(DataSize) +
+             " bytes) run past the end of the file at " + HexText(File->Size());
     return false;
   }
   if (NameSize < sizeof(CHAR16) || NameSize % sizeof(CHAR16) != 0) {
-    *Error = Where + ": name size " + Hex(NameSize) + " is not a whole UCS-2 name with its terminator";
+    *Error = Where + ": name size " + HexText(NameSize) + " is not a whole UCS-2 name with its terminator";
     return false;
   }
   std::u16string Name(NameSize / sizeof(CHAR16), u'\0');
   File->ReadBytes(Name.data(), NameSize);
   if (Name.back() != u'\0') {
-    *Error = Where + ": name of " + Hex(NameSize) + " bytes has no terminator";
+    *Error = Where + ": name of " + HexText(NameSize) + " bytes has no terminator";
     return false;
   }
   StoredVariable &Variable = Out->Variable;
@@ -56,8 +49,8 @@ bool ReadRecord(ByteReader *File, DumpedVariable *Out, std::string *Error) {
   UINT32 Stored = 0;
   File->Read32(&Stored);
   if (Stored != Computed) {
-    *Error = Where + " (" + NameText(Variable.Name) + "): CRC32 " + Hex(Stored) + " stored, " +
-             Hex(Computed) + " computed";
+    *Error = Where + " (" + NameText(Variable.Name) + "): CRC32 " + HexText(Stored) + " stored, " +
+             HexText(Computed) + " computed";
     return false;
   }
   Out->Offset = Offset;

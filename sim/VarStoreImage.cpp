@@ -2,7 +2,9 @@
 // writing variables the way a flash-backed store does (state bits only cleared).
 #include "sim/VarStoreImage.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/ByteReader.h"
@@ -35,12 +37,6 @@ constexpr UINT8 kOvmfWorkingBlockHeader[32] = {
     0x2b, 0x29, 0x58, 0x9e, 0x68, 0x7c, 0x7d, 0x49, 0xa0, 0xce, 0x65, 0x00, 0xfd, 0x9f, 0x1b, 0x95,
     0x2c, 0xaf, 0x2c, 0x64, 0xfe, 0xff, 0xff, 0xff, 0xe0, 0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
-std::string Hex(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
-
 size_t AlignFrom(size_t Base, size_t Offset) {
   const size_t Rest = (Offset - Base) % VARIABLE_HEADER_ALIGNMENT;
   return Rest == 0 ? Offset : Offset + VARIABLE_HEADER_ALIGNMENT - Rest;
@@ -56,30 +52,30 @@ std::string KeyText(const std::u16string &Name, const EFI_GUID &Guid) {
 
 // Checks one candidate volume at Offset; the message names what is wrong.
 bool CheckVolume(ByteReader File, size_t Offset, VarStoreLocation *Out, std::string *Error) {
-  const std::string Where = "variable store volume at offset " + Hex(Offset);
+  const std::string Where = "variable store volume at offset " + HexText(Offset);
   UINT64 FvLength = 0;
   UINT16 HeaderLength = 0;
   File.PeekAt64(Offset + OFFSET_OF(EFI_FIRMWARE_VOLUME_HEADER, FvLength), &FvLength);
   File.PeekAt16(Offset + OFFSET_OF(EFI_FIRMWARE_VOLUME_HEADER, HeaderLength), &HeaderLength);
   const size_t Available = File.Size() - Offset;
   if (HeaderLength < kFvMinHeaderLength || HeaderLength > Available) {
-    *Error = Where + ": header length " + Hex(HeaderLength) + " does not fit the " + Hex(Available) +
+    *Error = Where + ": header length " + HexText(HeaderLength) + " does not fit the " + HexText(Available) +
              " bytes left in the file";
     return false;
   }
   const UINT16 Sum = Sum16(File.Base() + Offset, HeaderLength);
   if (Sum != 0) {
-    *Error = Where + ": header checksum is wrong (its words sum to " + Hex(Sum) + ", not 0)";
+    *Error = Where + ": header checksum is wrong (its words sum to " + HexText(Sum) + ", not 0)";
     return false;
   }
   if (FvLength < HeaderLength + sizeof(VARIABLE_STORE_HEADER) || FvLength > Available) {
-    *Error = Where + ": volume length " + Hex(FvLength) + " does not fit the " + Hex(Available) +
+    *Error = Where + ": volume length " + HexText(FvLength) + " does not fit the " + HexText(Available) +
              " bytes left in the file";
     return false;
   }
   const size_t StoreOffset = Offset + HeaderLength;
   ByteReader Store(File.Base() + StoreOffset, FvLength - HeaderLength);
-  const std::string StoreWhere = "variable store header at offset " + Hex(StoreOffset);
+  const std::string StoreWhere = "variable store header at offset " + HexText(StoreOffset);
   EFI_GUID Signature{};
   UINT32 StoreSize = 0;
   UINT8 Format = 0;
@@ -94,12 +90,12 @@ bool CheckVolume(ByteReader File, size_t Offset, VarStoreLocation *Out, std::str
     return false;
   }
   if (StoreSize < sizeof(VARIABLE_STORE_HEADER) || StoreSize > Store.Size()) {
-    *Error = StoreWhere + ": store size " + Hex(StoreSize) + " does not fit the " + Hex(Store.Size()) +
-             " bytes of its volume";
+    *Error = StoreWhere + ": store size " + HexText(StoreSize) + " does not fit the " +
+             HexText(Store.Size()) + " bytes of its volume";
     return false;
   }
   if (Format != VARIABLE_STORE_FORMATTED || State != VARIABLE_STORE_HEALTHY) {
-    *Error = StoreWhere + ": format " + Hex(Format) + " state " + Hex(State) +
+    *Error = StoreWhere + ": format " + HexText(Format) + " state " + HexText(State) +
              " (a usable store is formatted 0x5a and healthy 0xfe)";
     return false;
   }
@@ -136,16 +132,16 @@ CopyKind KindOf(UINT8 State) {
 
 bool ReadName(ByteReader *In, UINT32 NameSize, size_t Offset, bool Checked, std::u16string *Name,
               std::string *Error) {
-  const std::string Where = "variable at offset " + Hex(Offset);
+  const std::string Where = "variable at offset " + HexText(Offset);
   if (Checked && (NameSize < sizeof(CHAR16) || NameSize % sizeof(CHAR16) != 0)) {
-    *Error = Where + ": name size " + Hex(NameSize) + " is not a whole UCS-2 name with its terminator";
+    *Error = Where + ": name size " + HexText(NameSize) + " is not a whole UCS-2 name with its terminator";
     return false;
   }
   std::u16string Chars(NameSize / sizeof(CHAR16), u'\0');
   In->ReadBytes(Chars.data(), Chars.size() * sizeof(CHAR16));
   In->Skip(NameSize % sizeof(CHAR16));
   if (Checked && Chars.back() != u'\0') {
-    *Error = Where + ": name of " + Hex(NameSize) + " bytes has no terminator";
+    *Error = Where + ": name of " + HexText(NameSize) + " bytes has no terminator";
     return false;
   }
   const size_t End = Chars.find(u'\0');
@@ -159,8 +155,8 @@ bool ReadRecord(const ByteReader &File, const VarStoreLocation &Location, size_t
   const size_t End = Location.StoreEnd();
   const size_t HeaderSize = Location.VariableHeaderSize();
   if (HeaderSize > End - Offset) {
-    *Error =
-        "variable header at offset " + Hex(Offset) + " is cut off by the end of the store at " + Hex(End);
+    *Error = "variable header at offset " + HexText(Offset) + " is cut off by the end of the store at " +
+             HexText(End);
     return false;
   }
   ByteReader In(File.Base() + Offset, End - Offset);
@@ -182,8 +178,9 @@ bool ReadRecord(const ByteReader &File, const VarStoreLocation &Location, size_t
   In.Read32(&DataSize);
   ReadGuid(&In, &Variable.Guid);
   if (NameSize > In.Remaining() || DataSize > In.Remaining() - NameSize) {
-    *Error = "variable at offset " + Hex(Offset) + ": its name (" + Hex(NameSize) + " bytes) and data (" +
-             Hex(DataSize) + " bytes) run past the end of the store at " + Hex(End);
+    *Error = "variable at offset " + HexText(Offset) + ": its name (" + HexText(NameSize) +
+             " bytes) and data (" + HexText(DataSize) + " bytes) run past the end of the store at " +
+             HexText(End);
     return false;
   }
   const CopyKind Kind = KindOf(Out->State);
@@ -203,7 +200,7 @@ std::string SkipReasonOf(const VarCopy &Copy) {
     case CopyKind::HeaderOnly:
       return "header only: its write was interrupted";
     case CopyKind::Other:
-      return "state " + Hex(Copy.State) + " is no valid variable state";
+      return "state " + HexText(Copy.State) + " is no valid variable state";
     default:
       return "";
   }
@@ -235,7 +232,7 @@ void ChooseCurrent(VarStoreContents *Contents) {
       Copy.Current = true;
     } else {
       Copy.SkipReason = std::string(Added ? "older copy" : "in deleted transition") +
-                        ", superseded by the copy at " + Hex(Better->Offset);
+                        ", superseded by the copy at " + HexText(Better->Offset);
     }
   }
 }
@@ -355,7 +352,7 @@ bool LocateVarStore(const UINT8 *Data, size_t Size, VarStoreLocation *Out, std::
     if (FirstError.empty()) FirstError = Why;
   }
   *Error = !FirstError.empty() ? FirstError
-                               : "no variable store in the " + Hex(Size) +
+                               : "no variable store in the " + HexText(Size) +
                                      " bytes: no firmware volume with the NV data file system GUID " +
                                      GuidText(gEfiSystemNvDataFvGuid);
   return false;
@@ -396,7 +393,8 @@ bool RewriteVarStore(std::vector<UINT8> *Image, const std::vector<StoredVariable
     if (!CheckNewVariable(Variable, Error)) return false;
     const std::vector<UINT8> Record = EncodeRecord(Variable, Location.Authenticated, VAR_ADDED);
     if (Offset > End || Record.size() > End - Offset) {
-      *Error = "the variables do not fit the " + Hex(End - Start) + " bytes of the store's variables area";
+      *Error =
+          "the variables do not fit the " + HexText(End - Start) + " bytes of the store's variables area";
       return false;
     }
     std::memcpy(Copy.data() + Offset, Record.data(), Record.size());
@@ -424,8 +422,8 @@ bool SetVarStoreVariable(std::vector<UINT8> *Image, const StoredVariable &Variab
   if (Record.size() > Contents.FreeBytes() || !FreeSpaceErased(*Image, Contents)) {
     std::string Why;
     if (RewriteVarStore(Image, CompactedWith(Contents, Variable), &Why)) return true;
-    *Error = "the store is full: " + KeyText(Variable.Name, Variable.Guid) + " needs " + Hex(Record.size()) +
-             " bytes; " + Why;
+    *Error = "the store is full: " + KeyText(Variable.Name, Variable.Guid) + " needs " +
+             HexText(Record.size()) + " bytes; " + Why;
     return false;
   }
   MarkCopies(Image, Contents, Variable.Name, Variable.Guid, VAR_IN_DELETED_TRANSITION);
@@ -496,8 +494,14 @@ std::string VariableAttributeNames(UINT32 Attributes) {
     Names += (Names.empty() ? "" : "+") + std::string(Entry.Name);
     Rest &= ~Entry.Bit;
   }
-  if (Rest != 0) Names += (Names.empty() ? "" : "+") + Hex(Rest);
+  if (Rest != 0) Names += (Names.empty() ? "" : "+") + HexText(Rest);
   return Names.empty() ? "none" : Names;
+}
+
+std::string HexText(size_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
+  return Text;
 }
 
 std::string GuidText(const EFI_GUID &Guid, GuidCase Case) {
@@ -510,19 +514,16 @@ std::string GuidText(const EFI_GUID &Guid, GuidCase Case) {
 }
 
 bool ParseGuidText(const std::string &Text, EFI_GUID *Out) {
-  static const size_t kDashes[] = {8, 13, 18, 23};
   if (Text.size() != 36) return false;
   std::string Digits;
   for (size_t Index = 0; Index < Text.size(); Index++) {
-    const bool Dash =
-        Index == kDashes[0] || Index == kDashes[1] || Index == kDashes[2] || Index == kDashes[3];
-    if (Dash != (Text[Index] == '-')) return false;
-    if (Dash) continue;
-    if (std::strchr("0123456789abcdefABCDEF", Text[Index]) == nullptr || Text[Index] == '\0') return false;
-    Digits += Text[Index];
+    const bool Dash = Index == 8 || Index == 13 || Index == 18 || Index == 23;
+    const auto Char = static_cast<unsigned char>(Text[Index]);
+    if (Dash ? Char != '-' : std::isxdigit(Char) == 0) return false;
+    if (!Dash) Digits += static_cast<char>(Char);
   }
   auto Field = [&Digits](size_t Start, size_t Count) {
-    return std::stoull(Digits.substr(Start, Count), nullptr, 16);
+    return std::strtoull(Digits.substr(Start, Count).c_str(), nullptr, 16);
   };
   Out->Data1 = static_cast<UINT32>(Field(0, 8));
   Out->Data2 = static_cast<UINT16>(Field(8, 4));

@@ -94,6 +94,8 @@ bool RewriteVarStore(std::vector<UINT8> *Image, const std::vector<StoredVariable
 // as the variable flash of OVMF_CODE_4M.fd.
 std::vector<UINT8> NewVarStoreImage();
 
+// "0x4130": offsets and sizes as the store messages print them.
+std::string HexText(size_t Value);
 // "NV+BS+RT" style names of the attribute bits; unnamed bits as hex.
 std::string VariableAttributeNames(UINT32 Attributes);
 // Registry format, lower case (79660e97-514b-4cfc-873f-02b3ab00c086) or upper

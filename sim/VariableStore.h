@@ -19,7 +19,7 @@ class Platform;
 // an authenticated variable record, which the store file and OVMF's variable
 // store use. MaxVariableSize and the store sizes count it, as OVMF does (its
 // largest variable under a 0x8400 maximum is 0x83C4 bytes of name and data).
-inline constexpr UINTN kVariableHeaderSize = 60;
+inline constexpr UINTN kVariableHeaderSize = sizeof(AUTHENTICATED_VARIABLE_HEADER);
 
 // Reads a store file; false (with a reason) when it is missing or malformed.
 bool ReadVariableStoreFile(const std::string &Path, std::vector<StoredVariable> *Variables,

@@ -8,25 +8,15 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tests/custom_path/CustomPathBoot.h"
 #include "tests/inspect/InspectTestSupport.h"
+#include "tests/inspect/InspectorBoots.h"
 
 namespace {
 
 using namespace inspect_test;
 
-class BootedCache : public custom_path_test::CustomPathBoots {
+class BootedCache : public InspectorBoots {
  protected:
-  void SetUp() override {
-    CustomPathBoots::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    if (InspectorPath().empty()) GTEST_SKIP() << "acpi-cache-inspect was not built with this test";
-    Dir = MakeTempDir();
-  }
-  void TearDown() override {
-    if (!Dir.empty()) std::filesystem::remove_all(Dir);
-    CustomPathBoots::TearDown();
-  }
   // Boots once and writes the stored variable as efivarfs shows it.
   std::string BootAndSaveCache() {
     const sim::BootResult Result = Boot();
@@ -46,7 +36,6 @@ class BootedCache : public custom_path_test::CustomPathBoots {
     return Empty;
   }
 
-  std::string Dir;
   Bytes Empty;
 };
 

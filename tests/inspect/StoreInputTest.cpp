@@ -12,8 +12,8 @@
 #include "sim/DmpStore.h"
 #include "sim/FvImage.h"
 #include "sim/VarStoreImage.h"
-#include "tests/custom_path/CustomPathBoot.h"
 #include "tests/inspect/InspectTestSupport.h"
+#include "tests/inspect/InspectorBoots.h"
 
 namespace {
 
@@ -97,20 +97,7 @@ TEST_F(StoreInput, ShellDumpGivesTheCacheAndTheLockIndicator) {
 // A board's flash image: a code volume, then the variable store a simulated
 // custom-path boot of the driver wrote (the simulator's store file is such a
 // store), then more flash.
-class FlashImageInput : public custom_path_test::CustomPathBoots {
- protected:
-  void SetUp() override {
-    CustomPathBoots::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    if (InspectorPath().empty()) GTEST_SKIP() << "acpi-cache-inspect was not built with this test";
-    Dir = MakeTempDir();
-  }
-  void TearDown() override {
-    if (!Dir.empty()) std::filesystem::remove_all(Dir);
-    CustomPathBoots::TearDown();
-  }
-  std::string Dir;
-};
+class FlashImageInput : public InspectorBoots {};
 
 TEST_F(FlashImageInput, StoreASimulatedBootWroteIsFoundInsideTheFlashImage) {
   const sim::BootResult Result = Boot();

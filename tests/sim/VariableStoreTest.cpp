@@ -25,6 +25,19 @@ std::string TempStorePath() {
          testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
+// Options whose store file is Path, removed first so the boot starts without one.
+sim::PlatformOptions FreshStoreOptions(const std::string &Path) {
+  std::remove(Path.c_str());
+  sim::PlatformOptions Options;
+  Options.VariableStorePath = Path;
+  return Options;
+}
+
+std::vector<UINT8> ReadWholeFile(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::vector<UINT8>(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
 class VariableStoreTest : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(Board.LeakCheck(), ""); }
@@ -231,9 +244,7 @@ TEST_F(VariableStoreTest, AfterExitBootServicesOnlyRuntimeVariablesRemain) {
 
 TEST(VariablePersistence, NonVolatileVariablesSurviveIntoTheNextBoot) {
   std::string Path = TempStorePath();
-  std::remove(Path.c_str());
-  sim::PlatformOptions Options;
-  Options.VariableStorePath = Path;
+  sim::PlatformOptions Options = FreshStoreOptions(Path);
   {
     sim::Platform FirstBoot(Options);
     UINT8 Data[3] = {1, 2, 3};
@@ -280,17 +291,14 @@ TEST(VariablePersistence, CorruptStoreFileIsAFaultAndStartsEmpty) {
 // QEMU can boot OVMF on a store a simulated boot wrote.
 TEST(VariablePersistence, StoreFileIsAnOvmfShapedVariableStore) {
   std::string Path = TempStorePath();
-  std::remove(Path.c_str());
-  sim::PlatformOptions Options;
-  Options.VariableStorePath = Path;
+  sim::PlatformOptions Options = FreshStoreOptions(Path);
   {
     sim::Platform Boot(Options);
     UINT8 Data[3] = {1, 2, 3};
     ASSERT_EQ(Boot.RuntimeServices()->SetVariable(const_cast<CHAR16 *>(u"Kept"), &kVendor, kNvBs, 3, Data),
               EFI_SUCCESS);
   }
-  std::ifstream File(Path, std::ios::binary);
-  const std::vector<UINT8> Image((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+  const std::vector<UINT8> Image = ReadWholeFile(Path);
   ASSERT_EQ(Image.size(), 0x84000u);
   sim::VarStoreContents Contents;
   std::string Error;
@@ -307,8 +315,7 @@ TEST(VariablePersistence, StoreFileIsAnOvmfShapedVariableStore) {
 // ones stay behind) and its next write keeps the file's geometry.
 TEST(VariablePersistence, StoreOvmfWroteCarriesItsVariablesIntoASimulatedBoot) {
   const std::string Fixture = std::string(ZEPHRIN_VARSTORE_FIXTURE_DIR) + "/OVMF_VARS_4M.cache.fd";
-  std::ifstream In(Fixture, std::ios::binary);
-  const std::vector<UINT8> Original((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  const std::vector<UINT8> Original = ReadWholeFile(Fixture);
   ASSERT_FALSE(Original.empty()) << Fixture;
   std::string Path = TempStorePath();
   {
@@ -335,8 +342,7 @@ TEST(VariablePersistence, StoreOvmfWroteCarriesItsVariablesIntoASimulatedBoot) {
     ASSERT_EQ(Boot.RuntimeServices()->SetVariable(const_cast<CHAR16 *>(u"Added"), &kVendor, kNvBs, 2, Data),
               EFI_SUCCESS);
   }
-  std::ifstream Again(Path, std::ios::binary);
-  const std::vector<UINT8> Written((std::istreambuf_iterator<char>(Again)), std::istreambuf_iterator<char>());
+  const std::vector<UINT8> Written = ReadWholeFile(Path);
   ASSERT_EQ(Written.size(), Original.size());
   sim::VarStoreContents Contents;
   std::string Error;
@@ -357,9 +363,7 @@ namespace {
 // file cannot take fails as on a full flash and changes nothing.
 TEST(VariablePersistence, WriteTheStoreFileCannotHoldFailsAndChangesNothing) {
   std::string Path = TempStorePath();
-  std::remove(Path.c_str());
-  sim::PlatformOptions Options;
-  Options.VariableStorePath = Path;
+  sim::PlatformOptions Options = FreshStoreOptions(Path);
   Options.MaxVariableSize = 0x48000;
   Options.NonVolatileStoreSize = 0x100000;
   sim::Platform Boot(Options);

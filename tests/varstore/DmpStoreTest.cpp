@@ -2,9 +2,6 @@
 // rejection per check with the record's offset.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <ostream>
-
 #include "sim/DmpStore.h"
 #include "tests/varstore/VarStoreTestSupport.h"
 
@@ -53,17 +50,7 @@ TEST(DmpStore, WrittenFileReadsBackAndMatchesTheShellsBytes) {
 
 // One record "Var" with 4 data bytes: sizes 8, name 8, GUID 16, attributes 4,
 // data 4, CRC 4 = 44 bytes, then a second record at 0x2c.
-struct BadDumpRow {
-  const char *Name;
-  std::function<void(Bytes *)> Mutate;
-  const char *Message;
-};
-
-void PrintTo(const BadDumpRow &Row, std::ostream *Out) {
-  *Out << Row.Name;
-}
-
-class BadDump : public ::testing::TestWithParam<BadDumpRow> {};
+class BadDump : public ::testing::TestWithParam<MutationRow> {};
 
 TEST_P(BadDump, IsRefusedWithTheOffset) {
   Bytes Dump = sim::WriteDmpStore(
@@ -78,24 +65,24 @@ TEST_P(BadDump, IsRefusedWithTheOffset) {
 INSTANTIATE_TEST_SUITE_P(
     DmpStore, BadDump,
     ::testing::Values(
-        BadDumpRow{"Empty", [](Bytes *Dump) { Dump->clear(); }, "file of 0 bytes holds no dmpstore record"},
-        BadDumpRow{"SizesCutOff", [](Bytes *Dump) { Dump->resize(0x2c + 6); },
-                   "variable at offset 0x2c: the record's sizes are cut off by the end of the file"},
-        BadDumpRow{
+        MutationRow{"Empty", [](Bytes *Dump) { Dump->clear(); }, "file of 0 bytes holds no dmpstore record"},
+        MutationRow{"SizesCutOff", [](Bytes *Dump) { Dump->resize(0x2c + 6); },
+                    "variable at offset 0x2c: the record's sizes are cut off by the end of the file"},
+        MutationRow{
             "DataPastFile", [](Bytes *Dump) { Put32(Dump, 0x2c + 4, 0x100); },
             "variable at offset 0x2c: its name (0x8 bytes) and data (0x100 bytes) run past the end of the "
             "file at 0x55"},
-        BadDumpRow{
+        MutationRow{
             "RecordCutOff", [](Bytes *Dump) { Dump->pop_back(); },
             "variable at offset 0x2c: its name (0x8 bytes) and data (0x1 bytes) run past the end of the "
             "file at 0x54"},
-        BadDumpRow{"NameWithoutTerminator", [](Bytes *Dump) { Put16(Dump, 8 + 6, 'x'); },
-                   "variable at offset 0x0: name of 0x8 bytes has no terminator"},
-        BadDumpRow{"OddNameSize", [](Bytes *Dump) { Put32(Dump, 0, 7); },
-                   "variable at offset 0x0: name size 0x7 is not a whole UCS-2 name with its terminator"},
-        BadDumpRow{"DataChanged", [](Bytes *Dump) { (*Dump)[0x24] ^= 0x10; },
-                   "variable at offset 0x0 (Var): CRC32 0xc2342a95 stored, 0x922d7d0a computed"}),
-    [](const ::testing::TestParamInfo<BadDumpRow> &Info) { return std::string(Info.param.Name); });
+        MutationRow{"NameWithoutTerminator", [](Bytes *Dump) { Put16(Dump, 8 + 6, 'x'); },
+                    "variable at offset 0x0: name of 0x8 bytes has no terminator"},
+        MutationRow{"OddNameSize", [](Bytes *Dump) { Put32(Dump, 0, 7); },
+                    "variable at offset 0x0: name size 0x7 is not a whole UCS-2 name with its terminator"},
+        MutationRow{"DataChanged", [](Bytes *Dump) { (*Dump)[0x24] ^= 0x10; },
+                    "variable at offset 0x0 (Var): CRC32 0xc2342a95 stored, 0x922d7d0a computed"}),
+    [](const ::testing::TestParamInfo<MutationRow> &Info) { return std::string(Info.param.Name); });
 
 }  // namespace
 }  // namespace varstore_test

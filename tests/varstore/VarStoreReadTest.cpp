@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <ostream>
 
 #include "sim/FvImage.h"
@@ -165,17 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // One rejection per check, on a one-variable store of 0x2000 bytes whose record
 // sits at 0x64: header 60 bytes, name "Var" (8 bytes), 8 data bytes.
-struct BadRow {
-  const char *Name;
-  std::function<void(Bytes *)> Mutate;
-  const char *Message;
-};
-
-void PrintTo(const BadRow &Row, std::ostream *Out) {
-  *Out << Row.Name;
-}
-
-class BadStore : public ::testing::TestWithParam<BadRow> {};
+class BadStore : public ::testing::TestWithParam<MutationRow> {};
 
 TEST_P(BadStore, IsRefusedWithTheOffset) {
   Bytes Image = SmallStore(true, {Variable(u"Var", kCacheGuid, kNvBs, Bytes(8, 0xA5))});
@@ -188,16 +177,18 @@ constexpr size_t kRecord = 0x64;
 INSTANTIATE_TEST_SUITE_P(
     VarStore, BadStore,
     ::testing::Values(
-        BadRow{"NotAStore", [](Bytes *Image) { Image->assign(0x1000, 0); },
-               "no variable store in the 0x1000 bytes: no firmware volume with the NV data file system GUID "
-               "fff12b8d-7696-4c8b-a985-2747075b4f50"},
-        BadRow{"VolumeChecksum", [](Bytes *Image) { (*Image)[0x32] += 1; },
-               "variable store volume at offset 0x0: header checksum is wrong (its words sum to 0x1, not 0)"},
-        BadRow{
+        MutationRow{
+            "NotAStore", [](Bytes *Image) { Image->assign(0x1000, 0); },
+            "no variable store in the 0x1000 bytes: no firmware volume with the NV data file system GUID "
+            "fff12b8d-7696-4c8b-a985-2747075b4f50"},
+        MutationRow{
+            "VolumeChecksum", [](Bytes *Image) { (*Image)[0x32] += 1; },
+            "variable store volume at offset 0x0: header checksum is wrong (its words sum to 0x1, not 0)"},
+        MutationRow{
             "HeaderPastFile", [](Bytes *Image) { Image->resize(0x40); },
             "variable store volume at offset 0x0: header length 0x48 does not fit the 0x40 bytes left in the "
             "file"},
-        BadRow{
+        MutationRow{
             "VolumePastFile",
             [](Bytes *Image) {
               Put32(Image, 0x20, 0x3000);
@@ -205,33 +196,35 @@ INSTANTIATE_TEST_SUITE_P(
             },
             "variable store volume at offset 0x0: volume length 0x3000 does not fit the 0x2000 bytes left in "
             "the file"},
-        BadRow{
+        MutationRow{
             "StoreSignature", [](Bytes *Image) { (*Image)[0x48] ^= 0xFF; },
             "variable store header at offset 0x48: signature aaf32c87-947b-439a-a180-2e144ec37792 is not a "
             "variable store's"},
-        BadRow{"StorePastVolume", [](Bytes *Image) { Put32(Image, 0x58, 0x3000); },
-               "variable store header at offset 0x48: store size 0x3000 does not fit the 0x1fb8 bytes of its "
-               "volume"},
-        BadRow{
+        MutationRow{
+            "StorePastVolume", [](Bytes *Image) { Put32(Image, 0x58, 0x3000); },
+            "variable store header at offset 0x48: store size 0x3000 does not fit the 0x1fb8 bytes of its "
+            "volume"},
+        MutationRow{
             "StoreNotHealthy", [](Bytes *Image) { (*Image)[0x5D] = 0xFF; },
             "variable store header at offset 0x48: format 0x5a state 0xff (a usable store is formatted 0x5a "
             "and healthy 0xfe)"},
-        BadRow{
+        MutationRow{
             "VariablePastStore", [](Bytes *Image) { Put32(Image, kRecord + 40, 0x10000); },
             "variable at offset 0x64: its name (0x8 bytes) and data (0x10000 bytes) run past the end of the "
             "store at 0x2000"},
-        BadRow{"NameWithoutTerminator", [](Bytes *Image) { Put16(Image, kRecord + kAuthHeader + 6, 'x'); },
-               "variable at offset 0x64: name of 0x8 bytes has no terminator"},
-        BadRow{"OddNameSize", [](Bytes *Image) { Put32(Image, kRecord + 36, 7); },
-               "variable at offset 0x64: name size 0x7 is not a whole UCS-2 name with its terminator"},
-        BadRow{"HeaderCutOffByStoreEnd",
-               [](Bytes *Image) {
-                 // The record's data now reaches to 8 bytes before the end; a start id there.
-                 Put32(Image, kRecord + 40, 0x2000 - 8 - (kRecord + kAuthHeader + 8));
-                 Put16(Image, 0x2000 - 8, VARIABLE_DATA);
-               },
-               "variable header at offset 0x1ff8 is cut off by the end of the store at 0x2000"}),
-    [](const ::testing::TestParamInfo<BadRow> &Info) { return std::string(Info.param.Name); });
+        MutationRow{"NameWithoutTerminator",
+                    [](Bytes *Image) { Put16(Image, kRecord + kAuthHeader + 6, 'x'); },
+                    "variable at offset 0x64: name of 0x8 bytes has no terminator"},
+        MutationRow{"OddNameSize", [](Bytes *Image) { Put32(Image, kRecord + 36, 7); },
+                    "variable at offset 0x64: name size 0x7 is not a whole UCS-2 name with its terminator"},
+        MutationRow{"HeaderCutOffByStoreEnd",
+                    [](Bytes *Image) {
+                      // The record's data now reaches to 8 bytes before the end; a start id there.
+                      Put32(Image, kRecord + 40, 0x2000 - 8 - (kRecord + kAuthHeader + 8));
+                      Put16(Image, 0x2000 - 8, VARIABLE_DATA);
+                    },
+                    "variable header at offset 0x1ff8 is cut off by the end of the store at 0x2000"}),
+    [](const ::testing::TestParamInfo<MutationRow> &Info) { return std::string(Info.param.Name); });
 
 }  // namespace
 }  // namespace varstore_test

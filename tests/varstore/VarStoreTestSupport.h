@@ -4,6 +4,8 @@
 #define ZEPHRIN_TESTS_VARSTORE_VAR_STORE_TEST_SUPPORT_H_
 
 #include <cstdint>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,16 @@ void Put32(Bytes *Data, size_t Offset, uint32_t Value);
 void FixVolumeChecksum(Bytes *Data, size_t FvOffset);
 sim::StoredVariable Variable(const std::u16string &Name, const EFI_GUID &Guid, UINT32 Attributes,
                              const Bytes &Data);
+
+// A named change to a sound file, and the message its reader refuses it with.
+struct MutationRow {
+  const char *Name;
+  std::function<void(Bytes *)> Mutate;
+  const char *Message;
+};
+inline void PrintTo(const MutationRow &Row, std::ostream *Out) {
+  *Out << Row.Name;
+}
 
 struct ToolRun {
   int Exit = -1;

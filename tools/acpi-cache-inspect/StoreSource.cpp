@@ -13,12 +13,6 @@
 namespace inspect {
 namespace {
 
-std::string Hex(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
-
 bool IsCache(const sim::StoredVariable &Variable) {
   return Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME &&
          sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid);
@@ -37,7 +31,7 @@ void Take(const sim::StoredVariable &Variable, size_t Offset, StoreVariable *Out
 }
 
 std::string CopyLine(const sim::VarCopy &Copy) {
-  return "skipped " + sim::NameText(Copy.Variable.Name) + " @" + Hex(Copy.Offset) + " (" +
+  return "skipped " + sim::NameText(Copy.Variable.Name) + " @" + sim::HexText(Copy.Offset) + " (" +
          std::to_string(Copy.Variable.Data.size()) + " bytes): " + Copy.SkipReason;
 }
 
@@ -45,10 +39,10 @@ void FromVarStore(const uint8_t *Data, size_t Size, StoreLookup *Out) {
   sim::VarStoreContents Contents;
   if (!sim::ReadVarStore(Data, Size, &Contents, &Out->Error)) return;
   const sim::VarStoreLocation &Location = Contents.Location;
-  Out->Notes.push_back("variable store: volume @" + Hex(Location.FvOffset) + ", " +
+  Out->Notes.push_back("variable store: volume @" + sim::HexText(Location.FvOffset) + ", " +
                        (Location.Authenticated ? "authenticated" : "plain") + " store @" +
-                       Hex(Location.StoreOffset) + " (" + Hex(Location.StoreSize) + " bytes, " +
-                       Hex(Contents.FreeBytes()) + " free), " +
+                       sim::HexText(Location.StoreOffset) + " (" + sim::HexText(Location.StoreSize) +
+                       " bytes, " + sim::HexText(Contents.FreeBytes()) + " free), " +
                        std::to_string(Contents.CurrentCopies().size()) + " variables");
   for (const sim::VarCopy &Copy : Contents.Copies) {
     const bool Ours = IsCache(Copy.Variable) || IsLockIndicator(Copy.Variable);
@@ -97,7 +91,7 @@ std::string DescribeLockIndicator(StoreKind Kind, const StoreVariable &Lock) {
     Value += Two;
   }
   return Text + (Value.empty() ? "no data" : "data " + Value) + ", attributes " +
-         sim::VariableAttributeNames(Lock.Attributes) + ", record @" + Hex(Lock.Offset);
+         sim::VariableAttributeNames(Lock.Attributes) + ", record @" + sim::HexText(Lock.Offset);
 }
 
 }  // namespace inspect

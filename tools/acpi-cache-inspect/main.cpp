@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/VarStoreImage.h"
 #include "tools/acpi-cache-inspect/CacheInspector.h"
 #include "tools/acpi-cache-inspect/EntryFormat.h"
 #include "tools/acpi-cache-inspect/StoreSource.h"
@@ -156,12 +157,6 @@ int Report(const Arguments &Args, const inspect::InspectReport &Result) {
   return kExitClean;
 }
 
-std::string HexText(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
-
 // The cache as a store holds it: the store's own lines first, then the listing.
 int InspectFromStore(Arguments Args, const std::vector<uint8_t> &Data) {
   const inspect::StoreLookup Found = inspect::LookUpCacheInStore(Args.Store, Data.data(), Data.size());
@@ -181,7 +176,7 @@ int InspectFromStore(Arguments Args, const std::vector<uint8_t> &Data) {
   Args.Options.StoreAttributes = Found.Cache.Attributes;
   Args.Options.StoreRecord =
       std::string(Args.Store == inspect::StoreKind::VarStore ? "variable store" : "dmpstore") + " record @" +
-      HexText(Found.Cache.Offset);
+      sim::HexText(Found.Cache.Offset);
   const std::vector<uint8_t> &Cache = Found.Cache.Data;
   return Report(Args, inspect::InspectCache(Cache.data(), Cache.size(), Args.Options));
 }

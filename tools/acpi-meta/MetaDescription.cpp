@@ -1,11 +1,12 @@
 // Parsing the acpi-meta description, one statement per line.
 #include "tools/acpi-meta/MetaDescription.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <sstream>
+
+#include "sim/VarStoreImage.h"
 
 namespace acpi_meta {
 namespace {
@@ -250,27 +251,7 @@ bool ParseNumber(const std::string &Text, UINT64 Max, UINT64 *Value) {
 }
 
 bool ParseGuid(const std::string &Text, EFI_GUID *Guid) {
-  if (Text.size() != 36 || Text[8] != '-' || Text[13] != '-' || Text[18] != '-' || Text[23] != '-')
-    return false;
-  auto Hex = [&](size_t At, size_t Digits, UINT64 *Out) {
-    std::string Part = Text.substr(At, Digits);
-    for (char C : Part) {
-      if (!isxdigit(static_cast<unsigned char>(C))) return false;
-    }
-    *Out = std::strtoull(Part.c_str(), nullptr, 16);
-    return true;
-  };
-  UINT64 A = 0, B = 0, C = 0, Byte = 0;
-  if (!Hex(0, 8, &A) || !Hex(9, 4, &B) || !Hex(14, 4, &C)) return false;
-  Guid->Data1 = static_cast<UINT32>(A);
-  Guid->Data2 = static_cast<UINT16>(B);
-  Guid->Data3 = static_cast<UINT16>(C);
-  const size_t Starts[8] = {19, 21, 24, 26, 28, 30, 32, 34};
-  for (size_t Index = 0; Index < 8; Index++) {
-    if (!Hex(Starts[Index], 2, &Byte)) return false;
-    Guid->Data4[Index] = static_cast<UINT8>(Byte);
-  }
-  return true;
+  return sim::ParseGuidText(Text, Guid);
 }
 
 bool ParseDescription(const std::string &Text, Description *Out, std::string *Error) {

@@ -63,7 +63,8 @@ struct Description {
 // Parses the whole text. On failure *Error is "line N: what was wrong".
 bool ParseDescription(const std::string &Text, Description *Out, std::string *Error);
 
-// Registry-format GUID ("B8264440-0649-40F3-8ECA-153335BDB46F").
+// Registry-format GUID ("B8264440-0649-40F3-8ECA-153335BDB46F"), read by the
+// host side's one GUID parser (sim::ParseGuidText).
 bool ParseGuid(const std::string &Text, EFI_GUID *Guid);
 // Decimal or 0x-prefixed number that fits in Max.
 bool ParseNumber(const std::string &Text, UINT64 Max, UINT64 *Value);
