@@ -393,8 +393,8 @@ bool RewriteVarStore(std::vector<UINT8> *Image, const std::vector<StoredVariable
     if (!CheckNewVariable(Variable, Error)) return false;
     const std::vector<UINT8> Record = EncodeRecord(Variable, Location.Authenticated, VAR_ADDED);
     if (Offset > End || Record.size() > End - Offset) {
-      *Error =
-          "the variables do not fit the " + HexText(End - Start) + " bytes of the store's variables area";
+      *Error = "the variables do not fit the " + HexText(End > Start ? End - Start : 0) +
+               " bytes of the store's variables area";
       return false;
     }
     std::memcpy(Copy.data() + Offset, Record.data(), Record.size());
