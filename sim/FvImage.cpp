@@ -202,10 +202,9 @@ bool FvImageReader::ParseFiles(size_t Offset) {
     }
     if (File.Size < File.HeaderSize || File.Size > mFvLength - Offset)
       return Fail("file size out of the volume");
-    Header.State = 0;
-    Header.FileChecksum = 0;
-    if (Sum8(reinterpret_cast<const UINT8 *>(&Header), sizeof(Header)) != 0)
-      return Fail("bad file header checksum");
+    // The checksum covers the whole header, the large form's extended size included.
+    UINT8 Checked = static_cast<UINT8>(Sum8(Bytes, File.HeaderSize) - Header.State - Header.FileChecksum);
+    if (Checked != 0) return Fail("bad file header checksum");
     if (File.Type != EFI_FV_FILETYPE_FFS_PAD) mFiles.push_back(File);
     Offset = AlignUp(Offset + File.Size, 8);
   }
