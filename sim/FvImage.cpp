@@ -22,22 +22,6 @@ size_t AlignUp(size_t Value, size_t Alignment) {
   return (Value + Alignment - 1) & ~(Alignment - 1);
 }
 
-void Put24(UINT8 *Out, size_t Value) {
-  Out[0] = static_cast<UINT8>(Value);
-  Out[1] = static_cast<UINT8>(Value >> 8);
-  Out[2] = static_cast<UINT8>(Value >> 16);
-}
-
-size_t Get24(const UINT8 *In) {
-  return In[0] | (In[1] << 8) | (static_cast<size_t>(In[2]) << 16);
-}
-
-UINT8 Sum8(const UINT8 *Bytes, size_t Size) {
-  UINT8 Sum = 0;
-  for (size_t Index = 0; Index < Size; Index++) Sum = static_cast<UINT8>(Sum + Bytes[Index]);
-  return Sum;
-}
-
 // A file whose body is given as bytes (the pad file that carries the extended header).
 std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
                                      const std::vector<UINT8> &Body, bool ErasePolarityOne) {
@@ -57,6 +41,22 @@ std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
 }
 
 }  // namespace
+
+void Put24(UINT8 *Out, size_t Value) {
+  Out[0] = static_cast<UINT8>(Value);
+  Out[1] = static_cast<UINT8>(Value >> 8);
+  Out[2] = static_cast<UINT8>(Value >> 16);
+}
+
+size_t Get24(const UINT8 *In) {
+  return In[0] | (In[1] << 8) | (static_cast<size_t>(In[2]) << 16);
+}
+
+UINT8 Sum8(const UINT8 *Bytes, size_t Size) {
+  UINT8 Sum = 0;
+  for (size_t Index = 0; Index < Size; Index++) Sum = static_cast<UINT8>(Sum + Bytes[Index]);
+  return Sum;
+}
 
 UINT16 Sum16(const UINT8 *Bytes, size_t Size) {
   UINT16 Sum = 0;

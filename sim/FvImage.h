@@ -20,6 +20,11 @@ namespace sim {
 
 class Platform;
 
+// The 24-bit little-endian size of a file or section header.
+void Put24(UINT8 *Out, size_t Value);
+size_t Get24(const UINT8 *In);
+// Byte sum of Bytes; a file header sums to 0.
+UINT8 Sum8(const UINT8 *Bytes, size_t Size);
 // Sum of the little-endian 16-bit words of Bytes; a volume header sums to 0.
 UINT16 Sum16(const UINT8 *Bytes, size_t Size);
 

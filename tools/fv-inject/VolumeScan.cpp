@@ -1,7 +1,6 @@
 // Volumes, their free space, and the recursive walk behind --list.
 #include "tools/fv-inject/VolumeScan.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "tools/fv-inject/FvInject.h"
@@ -13,16 +12,6 @@ namespace {
 // Volumes inside sections inside volumes: OVMF nests two levels; more than this
 // is taken as a malformed (or hostile) image.
 constexpr size_t kMaxDepth = 8;
-
-size_t AlignUp(size_t Value, size_t Alignment) {
-  return (Value + Alignment - 1) & ~(Alignment - 1);
-}
-
-std::string Hex(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
 
 bool AllErased(const uint8_t *Bytes, size_t Size, uint8_t Erased) {
   for (size_t Index = 0; Index < Size; Index++) {
