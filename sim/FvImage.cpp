@@ -183,7 +183,7 @@ bool FvImageReader::ParseFiles(size_t Offset) {
     bool Free = true;
     for (size_t Index = 0; Index < sizeof(EFI_FFS_FILE_HEADER); Index++)
       Free = Free && Bytes[Index] == Erased;
-    if (Free) return true;  // the rest of the volume is free space
+    if (Free) break;  // the rest of the volume is free space
     EFI_FFS_FILE_HEADER Header{};
     std::memcpy(&Header, Bytes, sizeof(Header));
     FvFileView File;
@@ -208,6 +208,7 @@ bool FvImageReader::ParseFiles(size_t Offset) {
     if (File.Type != EFI_FV_FILETYPE_FFS_PAD) mFiles.push_back(File);
     Offset = AlignUp(Offset + File.Size, 8);
   }
+  mFreeOffset = Offset < mFvLength ? Offset : mFvLength;
   return true;
 }
 
