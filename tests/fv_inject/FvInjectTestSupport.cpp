@@ -161,6 +161,10 @@ bool OpenImage(const Bytes &Image, size_t MainVolumeLength, OpenedImage *Out, st
       const size_t DataOffset = ReadLe(Main.data() + Section.DataOffset + 16, 2);
       const size_t SectionStart = Section.DataOffset - sizeof(EFI_COMMON_SECTION_HEADER);
       const size_t SectionSize = Section.DataSize + sizeof(EFI_COMMON_SECTION_HEADER);
+      if (DataOffset > SectionSize) {
+        *Why = "the GUID-defined section's data offset is past its end";
+        return false;
+      }
       std::optional<Bytes> Payload =
           StrictLzmaDecode(Main.data() + SectionStart + DataOffset, SectionSize - DataOffset);
       if (!Payload) {
