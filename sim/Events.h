@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "uefi/Guid/EventGroup.h"
 #include "uefi/UefiSpec.h"
 
 namespace sim {
@@ -21,8 +22,7 @@ inline constexpr EFI_GUID kVirtualAddressChangeGroupGuid = {
 
 // First system table revision whose ExitBootServices signals the group below.
 inline constexpr UINT32 kBeforeExitBootServicesRevision = (2u << 16) | 80u;
-inline constexpr EFI_GUID kBeforeExitBootServicesGroupGuid = {
-    0x8BE0E274, 0x3970, 0x4B44, {0x80, 0xC5, 0x1A, 0xB9, 0x50, 0x2F, 0x3B, 0xFC}};
+inline constexpr EFI_GUID kBeforeExitBootServicesGroupGuid = gEfiEventBeforeExitBootServicesGuid;
 
 class EventManager {
  public:

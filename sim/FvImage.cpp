@@ -22,22 +22,6 @@ size_t AlignUp(size_t Value, size_t Alignment) {
   return (Value + Alignment - 1) & ~(Alignment - 1);
 }
 
-void Put24(UINT8 *Out, size_t Value) {
-  Out[0] = static_cast<UINT8>(Value);
-  Out[1] = static_cast<UINT8>(Value >> 8);
-  Out[2] = static_cast<UINT8>(Value >> 16);
-}
-
-size_t Get24(const UINT8 *In) {
-  return In[0] | (In[1] << 8) | (static_cast<size_t>(In[2]) << 16);
-}
-
-UINT8 Sum8(const UINT8 *Bytes, size_t Size) {
-  UINT8 Sum = 0;
-  for (size_t Index = 0; Index < Size; Index++) Sum = static_cast<UINT8>(Sum + Bytes[Index]);
-  return Sum;
-}
-
 // A file whose body is given as bytes (the pad file that carries the extended header).
 std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
                                      const std::vector<UINT8> &Body, bool ErasePolarityOne) {
@@ -57,6 +41,22 @@ std::vector<UINT8> BuildFileFromBody(const EFI_GUID &Name, EFI_FV_FILETYPE Type,
 }
 
 }  // namespace
+
+void Put24(UINT8 *Out, size_t Value) {
+  Out[0] = static_cast<UINT8>(Value);
+  Out[1] = static_cast<UINT8>(Value >> 8);
+  Out[2] = static_cast<UINT8>(Value >> 16);
+}
+
+size_t Get24(const UINT8 *In) {
+  return In[0] | (In[1] << 8) | (static_cast<size_t>(In[2]) << 16);
+}
+
+UINT8 Sum8(const UINT8 *Bytes, size_t Size) {
+  UINT8 Sum = 0;
+  for (size_t Index = 0; Index < Size; Index++) Sum = static_cast<UINT8>(Sum + Bytes[Index]);
+  return Sum;
+}
 
 UINT16 Sum16(const UINT8 *Bytes, size_t Size) {
   UINT16 Sum = 0;
@@ -183,7 +183,7 @@ bool FvImageReader::ParseFiles(size_t Offset) {
     bool Free = true;
     for (size_t Index = 0; Index < sizeof(EFI_FFS_FILE_HEADER); Index++)
       Free = Free && Bytes[Index] == Erased;
-    if (Free) return true;  // the rest of the volume is free space
+    if (Free) break;  // the rest of the volume is free space
     EFI_FFS_FILE_HEADER Header{};
     std::memcpy(&Header, Bytes, sizeof(Header));
     FvFileView File;
@@ -202,13 +202,13 @@ bool FvImageReader::ParseFiles(size_t Offset) {
     }
     if (File.Size < File.HeaderSize || File.Size > mFvLength - Offset)
       return Fail("file size out of the volume");
-    Header.State = 0;
-    Header.FileChecksum = 0;
-    if (Sum8(reinterpret_cast<const UINT8 *>(&Header), sizeof(Header)) != 0)
-      return Fail("bad file header checksum");
+    // The checksum covers the whole header, the large form's extended size included.
+    UINT8 Checked = static_cast<UINT8>(Sum8(Bytes, File.HeaderSize) - Header.State - Header.FileChecksum);
+    if (Checked != 0) return Fail("bad file header checksum");
     if (File.Type != EFI_FV_FILETYPE_FFS_PAD) mFiles.push_back(File);
     Offset = AlignUp(Offset + File.Size, 8);
   }
+  mFreeOffset = Offset < mFvLength ? Offset : mFvLength;
   return true;
 }
 

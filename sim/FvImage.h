@@ -20,6 +20,11 @@ namespace sim {
 
 class Platform;
 
+// The 24-bit little-endian size of a file or section header.
+void Put24(UINT8 *Out, size_t Value);
+size_t Get24(const UINT8 *In);
+// Byte sum of Bytes; a file header sums to 0.
+UINT8 Sum8(const UINT8 *Bytes, size_t Size);
 // Sum of the little-endian 16-bit words of Bytes; a volume header sums to 0.
 UINT16 Sum16(const UINT8 *Bytes, size_t Size);
 
@@ -76,6 +81,9 @@ class FvImageReader {
   // Files in image order, pad files left out.
   const std::vector<FvFileView> &Files() const { return mFiles; }
   std::vector<FvSectionView> Sections(const FvFileView &File) const;
+  // Where the files (pad files included) end: the first erased file header, or
+  // the volume's end. Whether the bytes from here on are all erased is not checked.
+  size_t FreeOffset() const { return mFreeOffset; }
 
  private:
   bool Fail(const std::string &Why);
@@ -88,6 +96,7 @@ class FvImageReader {
   bool mErasePolarityOne = true;
   size_t mFvLength = 0;  // bytes of the image that belong to the volume
   std::vector<FvFileView> mFiles;
+  size_t mFreeOffset = 0;
 };
 
 // Loads a volume image into the platform's firmware volumes: its files with their

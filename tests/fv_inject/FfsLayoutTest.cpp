@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "sim/FvImage.h"
 #include "tests/fv_inject/FvInjectTestSupport.h"
 #include "tools/fv-inject/FfsLayout.h"
 
@@ -136,6 +137,40 @@ TEST(FfsLayoutTest, FinishFileHeaderRefusesWhatA24BitHeaderCannotHold) {
   Bytes Huge(MAX_FFS_SIZE, 0);
   EXPECT_FALSE(fv_inject::FinishFileHeader(&Huge, &Error));
   EXPECT_EQ(Error, "file of 0x1000000 bytes does not fit a 24-bit file header");
+}
+
+// A large file's header checksum covers all 32 bytes: the extended size is
+// checked with the rest, so a volume reader takes such a file and notices a
+// changed size.
+TEST(FfsLayoutTest, LargeFileHeaderChecksumCoversTheExtendedSize) {
+  Bytes Volume = sim::FvImageBuilder().AddRawFile(kTrailingFile, Bytes(8, 0x5C)).Build();
+  sim::FvImageReader Before(Volume);
+  ASSERT_TRUE(Before.Parse()) << Before.Error();
+  const sim::FvFileView &Last = Before.Files().back();
+  const size_t At = (Last.Offset + Last.Size + 7) & ~static_cast<size_t>(7);
+  EFI_FFS_FILE_HEADER2 Large{};
+  Large.Header.Name = kSecFile;
+  Large.Header.Type = EFI_FV_FILETYPE_RAW;
+  Large.Header.Attributes = FFS_ATTRIB_LARGE_FILE;
+  Large.ExtendedSize = sizeof(Large) + 8;
+  Large.Header.HeaderChecksum =
+      static_cast<uint8_t>(-Sum8(reinterpret_cast<const uint8_t *>(&Large), sizeof(Large)));
+  Large.Header.FileChecksum = FFS_FIXED_CHECKSUM;
+  Large.Header.State =
+      static_cast<uint8_t>(~(EFI_FILE_HEADER_CONSTRUCTION | EFI_FILE_HEADER_VALID | EFI_FILE_DATA_VALID));
+  ASSERT_LE(At + Large.ExtendedSize, Volume.size());
+  std::memcpy(Volume.data() + At, &Large, sizeof(Large));
+
+  sim::FvImageReader Reader(Volume);
+  ASSERT_TRUE(Reader.Parse()) << Reader.Error();
+  ASSERT_EQ(Reader.Files().size(), Before.Files().size() + 1);
+  EXPECT_EQ(Reader.Files().back().HeaderSize, 32u);
+  EXPECT_EQ(Reader.Files().back().Size, 40u);
+
+  Volume[At + 24] = 48;  // the extended size alone changes
+  sim::FvImageReader Changed(Volume);
+  EXPECT_FALSE(Changed.Parse());
+  EXPECT_EQ(Changed.Error(), "bad file header checksum");
 }
 
 TEST(FfsLayoutTest, DependencyExpressionsAreAndedInOrder) {

@@ -87,10 +87,7 @@ void GrowVolume(Bytes *Volume, size_t Length) {
   std::memcpy(Volume->data() + 56, &Blocks, sizeof(Blocks));
   const size_t HeaderLength = ReadLe(Volume->data() + 48, 2);
   (*Volume)[50] = (*Volume)[51] = 0;
-  uint16_t Sum = 0;
-  for (size_t At = 0; At < HeaderLength; At += 2)
-    Sum = static_cast<uint16_t>(Sum + ReadLe(Volume->data() + At, 2));
-  const uint16_t Checksum = static_cast<uint16_t>(-Sum);
+  const uint16_t Checksum = static_cast<uint16_t>(-sim::Sum16(Volume->data(), HeaderLength));
   std::memcpy(Volume->data() + 50, &Checksum, sizeof(Checksum));
 }
 
@@ -164,6 +161,10 @@ bool OpenImage(const Bytes &Image, size_t MainVolumeLength, OpenedImage *Out, st
       const size_t DataOffset = ReadLe(Main.data() + Section.DataOffset + 16, 2);
       const size_t SectionStart = Section.DataOffset - sizeof(EFI_COMMON_SECTION_HEADER);
       const size_t SectionSize = Section.DataSize + sizeof(EFI_COMMON_SECTION_HEADER);
+      if (DataOffset > SectionSize) {
+        *Why = "the GUID-defined section's data offset is past its end";
+        return false;
+      }
       std::optional<Bytes> Payload =
           StrictLzmaDecode(Main.data() + SectionStart + DataOffset, SectionSize - DataOffset);
       if (!Payload) {

@@ -17,6 +17,7 @@
 #include "tests/qemu/Serial.h"
 #include "tests/qemu/TestPlatform.h"
 #include "uefi/Acpi.h"
+#include "uefi/Guid/EventGroup.h"
 #include "uefi/Protocol/LoadedImage.h"
 #include "uefi/Protocol/SimpleFileSystem.h"
 
@@ -304,9 +305,6 @@ bool FwCfgHasItem(const CHAR8 *Name) {
   return true;
 }
 
-// UEFI 2.8: signalled by ExitBootServices before it tears down boot services.
-constexpr EFI_GUID kBeforeExitBootServicesGroupGuid = {
-    0x8BE0E274, 0x3970, 0x4B44, {0x80, 0xC5, 0x1A, 0xB9, 0x50, 0x2F, 0x3B, 0xFC}};
 UINTN mBeforeExitAllocations;
 
 // Allocates once, the first time the group is signalled: whether that makes
@@ -355,7 +353,7 @@ VOID ExitBootServicesAndReport(EFI_HANDLE ImageHandle, UINT64 RsdpAddress) {
   if (EFI_ERROR(gBS->AllocatePool(EfiLoaderData, Capacity, reinterpret_cast<VOID **>(&Map)))) return;
   EFI_EVENT BeforeExit = NULL;
   gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, AllocateBeforeExit, NULL,
-                     &kBeforeExitBootServicesGroupGuid, &BeforeExit);
+                     &gEfiEventBeforeExitBootServicesGuid, &BeforeExit);
   EFI_STATUS Status = EFI_NOT_READY;
   EFI_STATUS FirstStatus = EFI_NOT_READY;
   UINT32 Attempts = 0;

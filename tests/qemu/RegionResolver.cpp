@@ -2,6 +2,7 @@
 
 #include "acpi_dxe/capture/AmlNameFinder.h"
 #include "acpi_dxe/capture/AmlPrimitives.h"
+#include "acpi_dxe/capture/AmlTermShapes.h"
 #include "common/ByteReader.h"
 #include "uefi/Acpi.h"
 
@@ -10,10 +11,6 @@ namespace {
 constexpr UINT8 kZeroOp = 0x00;
 constexpr UINT8 kOneOp = 0x01;
 constexpr UINT8 kOnesOp = 0xFF;
-constexpr UINT8 kExtOpPrefix = 0x5B;
-constexpr UINT8 kFieldOp = 0x81;
-constexpr UINT8 kRootChar = '\\';
-constexpr UINT8 kParentPrefix = '^';
 constexpr UINT8 kReservedField = 0x00;
 constexpr UINT8 kAccessField = 0x01;
 constexpr UINT8 kExtendedAccessField = 0x03;
@@ -131,10 +128,10 @@ EFI_STATUS EvaluateTerm(const UINT8 *Table, ByteReader *Reader, const CHAR8 *Reg
     return EFI_SUCCESS;
   }
   // A name: only a single NameSeg, relative or from the root, is evaluated.
-  bool Absolute = Opcode == kRootChar;
+  bool Absolute = Opcode == AML_ROOT_CHAR;
   CHAR8 Seg[4];
   if (Absolute && !Reader->Read8(&Opcode)) return EFI_COMPROMISED_DATA;
-  if (!IsLeadNameChar(Opcode) || Opcode == kParentPrefix) return EFI_UNSUPPORTED;
+  if (!IsLeadNameChar(Opcode) || Opcode == AML_PARENT_PREFIX) return EFI_UNSUPPORTED;
   Seg[0] = static_cast<CHAR8>(Opcode);
   if (!Reader->ReadBytes(Seg + 1, 3)) return EFI_COMPROMISED_DATA;
   const CHAR8 *Scope = Absolute ? "\\" : RegionPath;
@@ -209,7 +206,7 @@ EFI_STATUS FindFieldUnit(const UINT8 *Table, const CHAR8 NameSeg[4], CHAR8 Regio
   // Field() is a term the name finder skips, so its declarations are found by
   // their opcode; a match inside other data fails to parse and is passed over.
   for (UINT32 Offset = sizeof(EFI_ACPI_DESCRIPTION_HEADER); Offset + 2 < TableLength; Offset++) {
-    if (Table[Offset] != kExtOpPrefix || Table[Offset + 1] != kFieldOp) continue;
+    if (Table[Offset] != AML_EXT_OP_PREFIX || Table[Offset + 1] != AML_FIELD_OP) continue;
     ByteReader Reader(Table, TableLength);
     UINT32 PkgLength = 0;
     if (!Reader.Seek(Offset + 2)) continue;
@@ -219,7 +216,8 @@ EFI_STATUS FindFieldUnit(const UINT8 *Table, const CHAR8 NameSeg[4], CHAR8 Regio
     Body.Seek(Reader.Position() - PkgStart);
     // Region NameString: optional root/parent prefixes, then one NameSeg.
     UINT8 Byte = 0;
-    while (Body.PeekAt8(Body.Position(), &Byte) && (Byte == kRootChar || Byte == kParentPrefix)) Body.Skip(1);
+    while (Body.PeekAt8(Body.Position(), &Byte) && (Byte == AML_ROOT_CHAR || Byte == AML_PARENT_PREFIX))
+      Body.Skip(1);
     CHAR8 Region[4];
     UINT8 Flags = 0;
     if (!IsLeadNameChar(Byte) || !Body.ReadBytes(Region, 4) || !Body.Read8(&Flags)) continue;

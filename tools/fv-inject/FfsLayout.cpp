@@ -12,29 +12,13 @@ namespace {
 
 constexpr size_t kSmallSizeLimit = 0xFFFFFF;  // 24-bit size fields; the value itself means "extended"
 
-size_t Get24(const uint8_t *In) {
-  return In[0] | (In[1] << 8) | (static_cast<size_t>(In[2]) << 16);
-}
-
-void Put24(uint8_t *Out, size_t Value) {
-  Out[0] = static_cast<uint8_t>(Value);
-  Out[1] = static_cast<uint8_t>(Value >> 8);
-  Out[2] = static_cast<uint8_t>(Value >> 16);
-}
-
-uint8_t Sum8(const uint8_t *Bytes, size_t Size) {
-  uint8_t Sum = 0;
-  for (size_t Index = 0; Index < Size; Index++) Sum = static_cast<uint8_t>(Sum + Bytes[Index]);
-  return Sum;
-}
+}  // namespace
 
 std::string Hex(size_t Value) {
   char Text[24];
   std::snprintf(Text, sizeof(Text), "0x%zx", Value);
   return Text;
 }
-
-}  // namespace
 
 bool WalkSections(const uint8_t *Stream, size_t Size, std::vector<SectionView> *Out, std::string *Error) {
   Out->clear();
@@ -44,7 +28,7 @@ bool WalkSections(const uint8_t *Stream, size_t Size, std::vector<SectionView> *
     Section.Offset = Offset;
     Section.Type = Stream[Offset + 3];
     Section.HeaderSize = sizeof(EFI_COMMON_SECTION_HEADER);
-    Section.Size = Get24(Stream + Offset);
+    Section.Size = sim::Get24(Stream + Offset);
     if (Section.Size == kSmallSizeLimit) {
       if (Size - Offset < sizeof(EFI_COMMON_SECTION_HEADER2)) {
         *Error = "section at " + Hex(Offset) + ": extended header past the end of its stream";
@@ -89,7 +73,7 @@ bool SetSectionSize(uint8_t *Header, size_t Size, std::string *Error) {
     *Error = "section of " + Hex(Size) + " bytes needs an extended header";
     return false;
   }
-  Put24(Header, Size);
+  sim::Put24(Header, Size);
   return true;
 }
 
@@ -104,17 +88,17 @@ bool FinishFileHeader(Bytes *File, std::string *Error) {
     *Error = "file " + GuidText(Header.Name) + " has a large-file header, which is not rewritten";
     return false;
   }
-  Put24(Header.Size, File->size());
+  sim::Put24(Header.Size, File->size());
   const uint8_t State = Header.State;
   Header.State = 0;
   Header.HeaderChecksum = 0;
   Header.FileChecksum = 0;
   Header.HeaderChecksum =
-      static_cast<uint8_t>(-Sum8(reinterpret_cast<const uint8_t *>(&Header), sizeof(Header)));
+      static_cast<uint8_t>(-sim::Sum8(reinterpret_cast<const uint8_t *>(&Header), sizeof(Header)));
   Header.FileChecksum = FFS_FIXED_CHECKSUM;
   if (Header.Attributes & FFS_ATTRIB_CHECKSUM) {
     const uint8_t *Data = File->data() + sizeof(Header);
-    Header.FileChecksum = static_cast<uint8_t>(-Sum8(Data, File->size() - sizeof(Header)));
+    Header.FileChecksum = static_cast<uint8_t>(-sim::Sum8(Data, File->size() - sizeof(Header)));
   }
   Header.State = State;
   std::memcpy(File->data(), &Header, sizeof(Header));

@@ -68,6 +68,13 @@ Bytes BuildDxeDepex(const std::vector<EFI_GUID> &Guids);
 bool BuildDriverFile(const EFI_GUID &Name, const Bytes &Pe32Image, const std::vector<EFI_GUID> &Depex,
                      const std::string &UiName, bool ErasePolarityOne, Bytes *Out, std::string *Error);
 
+inline size_t AlignUp(size_t Value, size_t Alignment) {
+  return (Value + Alignment - 1) & ~(Alignment - 1);
+}
+
+// "0x1f": offsets and sizes in messages.
+std::string Hex(size_t Value);
+
 // Registry-format text of a GUID ("EE4E5898-3914-4259-9D6E-DC7BD79403CF").
 std::string GuidText(const EFI_GUID &Guid);
 bool SameGuid(const EFI_GUID &A, const EFI_GUID &B);

@@ -3,7 +3,6 @@
 // file that holds the section in place inside its own volume.
 #include "tools/fv-inject/FvInject.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "tools/fv-inject/LzmaAlone.h"
@@ -11,16 +10,6 @@
 
 namespace fv_inject {
 namespace {
-
-size_t AlignUp(size_t Value, size_t Alignment) {
-  return (Value + Alignment - 1) & ~(Alignment - 1);
-}
-
-std::string Hex(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
 
 // Where the compressed volumes live: the file in a top-level volume and the
 // LZMA section inside it.

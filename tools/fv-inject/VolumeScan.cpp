@@ -1,7 +1,6 @@
 // Volumes, their free space, and the recursive walk behind --list.
 #include "tools/fv-inject/VolumeScan.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "tools/fv-inject/FvInject.h"
@@ -14,43 +13,9 @@ namespace {
 // is taken as a malformed (or hostile) image.
 constexpr size_t kMaxDepth = 8;
 
-size_t AlignUp(size_t Value, size_t Alignment) {
-  return (Value + Alignment - 1) & ~(Alignment - 1);
-}
-
-std::string Hex(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
-
 bool AllErased(const uint8_t *Bytes, size_t Size, uint8_t Erased) {
   for (size_t Index = 0; Index < Size; Index++) {
     if (Bytes[Index] != Erased) return false;
-  }
-  return true;
-}
-
-// Steps over the pad files that may follow the last real file, then checks that
-// the rest of the volume is erased.
-bool FindFreeSpace(const Bytes &Volume, size_t Offset, VolumeScan *Scan, std::string *Error) {
-  const uint8_t Erased = Scan->ErasePolarityOne ? 0xFF : 0x00;
-  while (Scan->Length - Offset >= sizeof(EFI_FFS_FILE_HEADER) &&
-         !AllErased(Volume.data() + Offset, sizeof(EFI_FFS_FILE_HEADER), Erased)) {
-    EFI_FFS_FILE_HEADER Header;
-    std::memcpy(&Header, Volume.data() + Offset, sizeof(Header));
-    size_t Size = Header.Size[0] | (Header.Size[1] << 8) | (static_cast<size_t>(Header.Size[2]) << 16);
-    if (Header.Type != EFI_FV_FILETYPE_FFS_PAD || (Header.Attributes & FFS_ATTRIB_LARGE_FILE) ||
-        Size < sizeof(Header) || Size > Scan->Length - Offset) {
-      *Error = "unreadable file at " + Hex(Offset) + " after the last file of the volume";
-      return false;
-    }
-    Offset = AlignUp(Offset + Size, 8);
-  }
-  Scan->FreeOffset = Offset < Scan->Length ? Offset : Scan->Length;
-  if (!AllErased(Volume.data() + Scan->FreeOffset, Scan->Length - Scan->FreeOffset, Erased)) {
-    *Error = "the free space from " + Hex(Scan->FreeOffset) + " holds data that is not a file";
-    return false;
   }
   return true;
 }
@@ -160,9 +125,13 @@ bool ScanVolume(const Bytes &Volume, VolumeScan *Out, std::string *Error) {
   Out->ErasePolarityOne = Reader.ErasePolarityOne();
   Out->Name = Reader.FvName();
   Out->Files = Reader.Files();
-  size_t Offset = AlignUp(Header.HeaderLength, 8);
-  if (!Out->Files.empty()) Offset = AlignUp(Out->Files.back().Offset + Out->Files.back().Size, 8);
-  return FindFreeSpace(Volume, Offset, Out, Error);
+  Out->FreeOffset = Reader.FreeOffset();
+  const uint8_t Erased = Out->ErasePolarityOne ? 0xFF : 0x00;
+  if (!AllErased(Volume.data() + Out->FreeOffset, Out->Length - Out->FreeOffset, Erased)) {
+    *Error = "the free space from " + Hex(Out->FreeOffset) + " holds data that is not a file";
+    return false;
+  }
+  return true;
 }
 
 size_t VolumeLengthAt(const Bytes &Image, size_t Offset) {
