@@ -32,7 +32,7 @@ while [ $# -gt 0 ]; do
     --summary) summary=1 ;;
     --keep) work=$2; shift ;;
     --checks-only) work=$2; checks_only=1; shift ;;
-    *) echo "usage: $0 [--summary] [--keep DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--summary] [--keep DIR] [--checks-only DIR]" >&2; exit 2 ;;
   esac
   shift
 done

@@ -424,6 +424,7 @@ extern "C" EFI_STATUS EFIAPI ZephrinQemuAppEntryPoint(EFI_HANDLE ImageHandle, EF
     if (Context.MemoryMap != NULL) gBS->FreePool(Context.MemoryMap);
     DebugPrint(DEBUG_INFO, "%a: report written: %r\n", kName, Status);
   }
+  if (Context.Report != NULL) gBS->FreePool(Context.Report);
   if (FwCfgHasItem(TEST_PLATFORM_FW_CFG_EXIT_BOOT_SERVICES)) {
     UINT64 Rsdp = 0;
     for (UINTN Index = 0; Index < gST->NumberOfTableEntries; Index++) {
