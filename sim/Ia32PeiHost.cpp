@@ -16,12 +16,6 @@ using namespace ia32;
 
 constexpr uint8_t kStackFill = 0x5A;
 
-std::string Hex32(uint32_t Value) {
-  char Text[16];
-  std::snprintf(Text, sizeof(Text), "0x%08X", Value);
-  return Text;
-}
-
 uint32_t PageRound(uint64_t Size) {
   return static_cast<uint32_t>((Size + 0xFFF) & ~uint64_t{0xFFF});
 }
@@ -71,6 +65,12 @@ void OnTrapCode(uc_engine *, uint64_t Address, uint32_t, void *User) {
 }
 
 }  // namespace
+
+std::string Hex32(uint32_t Value) {
+  char Text[16];
+  std::snprintf(Text, sizeof(Text), "0x%08X", Value);
+  return Text;
+}
 
 std::string Ia32RunReport::Describe() const {
   if (Returned) return "returned " + Hex32(Status);

@@ -20,6 +20,15 @@ bool HoldsCode(const PeSection &Section) {
   return (Section.Characteristics & (kScnCntCode | kScnMemExecute)) != 0;
 }
 
+bool InCodeSection(const std::vector<PeSection> &Sections, uint32_t Rva) {
+  for (const PeSection &Section : Sections) {
+    if (HoldsCode(Section) && Rva >= Section.VirtualAddress &&
+        Rva - Section.VirtualAddress < Section.LoadedSize())
+      return true;
+  }
+  return false;
+}
+
 class TeParser {
  public:
   TeParser(const std::vector<uint8_t> &File, TeHeaders *Out, std::string *Error)
@@ -121,12 +130,7 @@ class TeParser {
   }
 
   bool CheckEntryPoint() {
-    for (const PeSection &Section : mOut->Sections) {
-      if (HoldsCode(Section) && mOut->EntryRva >= Section.VirtualAddress &&
-          mOut->EntryRva - Section.VirtualAddress < Section.LoadedSize()) {
-        return true;
-      }
-    }
+    if (InCodeSection(mOut->Sections, mOut->EntryRva)) return true;
     return Fail(PeFormatMessage("entry point 0x%x lies in no code section", mOut->EntryRva));
   }
 
@@ -156,14 +160,7 @@ bool ParseTeHeaders(const std::vector<uint8_t> &File, TeHeaders *Out, std::strin
 }
 
 bool TeLoadedImage::IsCode(uint32_t Address) const {
-  if (Address < LoadBase) return false;
-  uint32_t Rva = Address - LoadBase;
-  for (const PeSection &Section : Headers.Sections) {
-    if (HoldsCode(Section) && Rva >= Section.VirtualAddress &&
-        Rva - Section.VirtualAddress < Section.LoadedSize())
-      return true;
-  }
-  return false;
+  return Address >= LoadBase && InCodeSection(Headers.Sections, Address - LoadBase);
 }
 
 bool LoadTeImage(const std::vector<uint8_t> &File, uint32_t LoadBase, TeLoadedImage *Out,
