@@ -136,7 +136,6 @@ class Ia32Machine {
   std::vector<VolumeMirror> mVolumes;
   uint32_t mVolumeNext = ia32::kVolumes;
   uint32_t mEntryEsp = 0;
-  std::vector<uc_hook> mHooks;
 };
 
 }  // namespace sim

@@ -150,14 +150,10 @@ void Ia32Machine::InstallHooks() {
   uc_hook Hook;
   uc_hook_add(mUc, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnTrapCode), this, kTrapPage,
               kTrapPage + kTrapCount * kTrapStride - 1);
-  mHooks.push_back(Hook);
   uc_hook_add(mUc, &Hook, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT, reinterpret_cast<void *>(OnMemoryFault),
               this, 1, 0);
-  mHooks.push_back(Hook);
   uc_hook_add(mUc, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0);
-  mHooks.push_back(Hook);
   uc_hook_add(mUc, &Hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(OnInvalidInstruction), this, 1, 0);
-  mHooks.push_back(Hook);
 }
 
 bool Ia32Machine::Load(const std::vector<uint8_t> &TeFile, std::string *Error) {
