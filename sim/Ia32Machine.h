@@ -108,7 +108,7 @@ class Ia32Machine {
   };
   bool MapAll();
   bool SetUpCpu();
-  void InstallHooks();
+  bool InstallHooks();
   bool StartHobMirror();
   uint32_t StackDepth();
   bool CallService(uint32_t Slot, uint32_t *Status);

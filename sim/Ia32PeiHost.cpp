@@ -87,9 +87,8 @@ Ia32Machine::Ia32Machine(PeiPhase &Phase, const Ia32RunLimits &Limits) : mPhase(
     mSetupError = std::string("cannot start the IA-32 emulator: ") + uc_strerror(Err);
     return;
   }
-  if (!MapAll() || !SetUpCpu()) return;
+  if (!MapAll() || !SetUpCpu() || !InstallHooks()) return;
   FillServiceTables();
-  InstallHooks();
 }
 
 Ia32Machine::~Ia32Machine() {
@@ -146,14 +145,25 @@ bool Ia32Machine::SetUpCpu() {
   return true;
 }
 
-void Ia32Machine::InstallHooks() {
+// Without its guards a run could not be told from a good one: a hook that
+// cannot be installed leaves the machine unusable.
+bool Ia32Machine::InstallHooks() {
   uc_hook Hook;
-  uc_hook_add(mUc, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnTrapCode), this, kTrapPage,
-              kTrapPage + kTrapCount * kTrapStride - 1);
-  uc_hook_add(mUc, &Hook, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT, reinterpret_cast<void *>(OnMemoryFault),
-              this, 1, 0);
-  uc_hook_add(mUc, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0);
-  uc_hook_add(mUc, &Hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(OnInvalidInstruction), this, 1, 0);
+  uc_err Err = uc_hook_add(mUc, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnTrapCode), this, kTrapPage,
+                           kTrapPage + kTrapCount * kTrapStride - 1);
+  if (Err == UC_ERR_OK)
+    Err = uc_hook_add(mUc, &Hook, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT,
+                      reinterpret_cast<void *>(OnMemoryFault), this, 1, 0);
+  if (Err == UC_ERR_OK)
+    Err = uc_hook_add(mUc, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0);
+  if (Err == UC_ERR_OK)
+    Err = uc_hook_add(mUc, &Hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(OnInvalidInstruction), this,
+                      1, 0);
+  if (Err != UC_ERR_OK) {
+    mSetupError = std::string("cannot install the emulator's guards: ") + uc_strerror(Err);
+    return false;
+  }
+  return true;
 }
 
 bool Ia32Machine::Load(const std::vector<uint8_t> &TeFile, std::string *Error) {
