@@ -50,6 +50,9 @@ inline constexpr uint32_t kExitTrap = kServiceSlots + kDebugPpiSlots;
 inline constexpr uint32_t kTrapCount = kExitTrap + 1;
 }  // namespace ia32
 
+// "0x" and eight upper-case hex digits, as the run's messages show addresses.
+std::string Hex32(uint32_t Value);
+
 class Ia32Machine {
  public:
   Ia32Machine(PeiPhase &Phase, const Ia32RunLimits &Limits);
@@ -105,7 +108,7 @@ class Ia32Machine {
   };
   bool MapAll();
   bool SetUpCpu();
-  void InstallHooks();
+  bool InstallHooks();
   bool StartHobMirror();
   uint32_t StackDepth();
   bool CallService(uint32_t Slot, uint32_t *Status);
@@ -122,6 +125,8 @@ class Ia32Machine {
   bool FfsFindSectionData(uint32_t *Status);
   bool FfsGetFileInfo(uint32_t *Status);
   bool FfsGetVolumeInfo(uint32_t *Status);
+  template <typename HostInfo, typename Service>
+  bool ForwardInfo(Service Get, const char *What, uint32_t *Status);
   void PrintMessage();
 
   Ia32RunReport mReport;
@@ -131,7 +136,6 @@ class Ia32Machine {
   std::vector<VolumeMirror> mVolumes;
   uint32_t mVolumeNext = ia32::kVolumes;
   uint32_t mEntryEsp = 0;
-  std::vector<uc_hook> mHooks;
 };
 
 }  // namespace sim

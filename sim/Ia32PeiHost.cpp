@@ -16,12 +16,6 @@ using namespace ia32;
 
 constexpr uint8_t kStackFill = 0x5A;
 
-std::string Hex32(uint32_t Value) {
-  char Text[16];
-  std::snprintf(Text, sizeof(Text), "0x%08X", Value);
-  return Text;
-}
-
 uint32_t PageRound(uint64_t Size) {
   return static_cast<uint32_t>((Size + 0xFFF) & ~uint64_t{0xFFF});
 }
@@ -72,6 +66,12 @@ void OnTrapCode(uc_engine *, uint64_t Address, uint32_t, void *User) {
 
 }  // namespace
 
+std::string Hex32(uint32_t Value) {
+  char Text[16];
+  std::snprintf(Text, sizeof(Text), "0x%08X", Value);
+  return Text;
+}
+
 std::string Ia32RunReport::Describe() const {
   if (Returned) return "returned " + Hex32(Status);
   std::string Text = Fault + " (";
@@ -87,9 +87,8 @@ Ia32Machine::Ia32Machine(PeiPhase &Phase, const Ia32RunLimits &Limits) : mPhase(
     mSetupError = std::string("cannot start the IA-32 emulator: ") + uc_strerror(Err);
     return;
   }
-  if (!MapAll() || !SetUpCpu()) return;
+  if (!MapAll() || !SetUpCpu() || !InstallHooks()) return;
   FillServiceTables();
-  InstallHooks();
 }
 
 Ia32Machine::~Ia32Machine() {
@@ -146,18 +145,25 @@ bool Ia32Machine::SetUpCpu() {
   return true;
 }
 
-void Ia32Machine::InstallHooks() {
+// Without its guards a run could not be told from a good one: a hook that
+// cannot be installed leaves the machine unusable.
+bool Ia32Machine::InstallHooks() {
   uc_hook Hook;
-  uc_hook_add(mUc, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnTrapCode), this, kTrapPage,
-              kTrapPage + kTrapCount * kTrapStride - 1);
-  mHooks.push_back(Hook);
-  uc_hook_add(mUc, &Hook, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT, reinterpret_cast<void *>(OnMemoryFault),
-              this, 1, 0);
-  mHooks.push_back(Hook);
-  uc_hook_add(mUc, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0);
-  mHooks.push_back(Hook);
-  uc_hook_add(mUc, &Hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(OnInvalidInstruction), this, 1, 0);
-  mHooks.push_back(Hook);
+  uc_err Err = uc_hook_add(mUc, &Hook, UC_HOOK_CODE, reinterpret_cast<void *>(OnTrapCode), this, kTrapPage,
+                           kTrapPage + kTrapCount * kTrapStride - 1);
+  if (Err == UC_ERR_OK)
+    Err = uc_hook_add(mUc, &Hook, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT,
+                      reinterpret_cast<void *>(OnMemoryFault), this, 1, 0);
+  if (Err == UC_ERR_OK)
+    Err = uc_hook_add(mUc, &Hook, UC_HOOK_INTR, reinterpret_cast<void *>(OnInterrupt), this, 1, 0);
+  if (Err == UC_ERR_OK)
+    Err = uc_hook_add(mUc, &Hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(OnInvalidInstruction), this,
+                      1, 0);
+  if (Err != UC_ERR_OK) {
+    mSetupError = std::string("cannot install the emulator's guards: ") + uc_strerror(Err);
+    return false;
+  }
+  return true;
 }
 
 bool Ia32Machine::Load(const std::vector<uint8_t> &TeFile, std::string *Error) {

@@ -6,7 +6,6 @@
 // in the IA-32 layout. Pointers are translated both ways by the machine's
 // mirrors; a NULL argument stays NULL, so the phase judges it as it would.
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 
 #include "sim/Ia32Machine.h"
@@ -77,6 +76,26 @@ struct Ia32FvInfo {
   UINT64 FvSize;
 };
 static_assert(sizeof(Ia32FvInfo) == 48 && offsetof(Ia32FvInfo, FvSize) == 40, "EFI_FV_INFO IA-32 layout");
+
+Ia32FileInfo ToIa32(Ia32Machine &M, const EFI_FV_FILE_INFO &Info) {
+  Ia32FileInfo Ia32{};
+  Ia32.FileName = Info.FileName;
+  Ia32.FileType = Info.FileType;
+  Ia32.FileAttributes = Info.FileAttributes;
+  Ia32.Buffer = M.ToGuest(Info.Buffer);
+  Ia32.BufferSize = Info.BufferSize;
+  return Ia32;
+}
+
+Ia32FvInfo ToIa32(Ia32Machine &M, const EFI_FV_INFO &Info) {
+  Ia32FvInfo Ia32{};
+  Ia32.FvAttributes = Info.FvAttributes;
+  Ia32.FvFormat = Info.FvFormat;
+  Ia32.FvName = Info.FvName;
+  Ia32.FvStart = M.ToGuest(Info.FvStart);
+  Ia32.FvSize = Info.FvSize;
+  return Ia32;
+}
 
 struct Ia32PpiDescriptor {
   UINT32 Flags;
@@ -183,9 +202,7 @@ bool Ia32Machine::CheckReturnAddress(const char *Service) {
   uint32_t Return = 0;
   if (!Read32(Reg(UC_X86_REG_ESP), &Return, "return address")) return false;
   if (mImage.IsCode(Return)) return true;
-  char Text[64];
-  std::snprintf(Text, sizeof(Text), "0x%08X", Return);
-  Fault(std::string(Service) + " would return to " + Text + ", outside the module's code", Return);
+  Fault(std::string(Service) + " would return to " + Hex32(Return) + ", outside the module's code", Return);
   return false;
 }
 
@@ -330,34 +347,25 @@ bool Ia32Machine::FfsFindSectionData(uint32_t *Status) {
   return EFI_ERROR(S) || Write32(Out, ToGuest(Data), "FfsFindSectionData SectionData");
 }
 
-bool Ia32Machine::FfsGetFileInfo(uint32_t *Status) {
-  uint32_t File = Arg(0), Out = Arg(1);
-  EFI_FV_FILE_INFO Info{};
-  EFI_STATUS S = mPhase.Table()->FfsGetFileInfo(ToHost(File), Out != 0 ? &Info : nullptr);
+// FfsGetFileInfo and FfsGetVolumeInfo (Handle, Info): the phase fills the
+// host structure, and the module gets its IA-32 form.
+template <typename HostInfo, typename Service>
+bool Ia32Machine::ForwardInfo(Service Get, const char *What, uint32_t *Status) {
+  uint32_t Handle = Arg(0), Out = Arg(1);
+  HostInfo Info{};
+  EFI_STATUS S = Get(ToHost(Handle), Out != 0 ? &Info : nullptr);
   *Status = Ia32Status(S);
   if (EFI_ERROR(S)) return true;
-  Ia32FileInfo Ia32{};
-  Ia32.FileName = Info.FileName;
-  Ia32.FileType = Info.FileType;
-  Ia32.FileAttributes = Info.FileAttributes;
-  Ia32.Buffer = ToGuest(Info.Buffer);
-  Ia32.BufferSize = Info.BufferSize;
-  return Write(Out, &Ia32, sizeof(Ia32), "FfsGetFileInfo FileInfo");
+  auto Ia32 = ToIa32(*this, Info);
+  return Write(Out, &Ia32, sizeof(Ia32), What);
+}
+
+bool Ia32Machine::FfsGetFileInfo(uint32_t *Status) {
+  return ForwardInfo<EFI_FV_FILE_INFO>(mPhase.Table()->FfsGetFileInfo, "FfsGetFileInfo FileInfo", Status);
 }
 
 bool Ia32Machine::FfsGetVolumeInfo(uint32_t *Status) {
-  uint32_t Volume = Arg(0), Out = Arg(1);
-  EFI_FV_INFO Info{};
-  EFI_STATUS S = mPhase.Table()->FfsGetVolumeInfo(ToHost(Volume), Out != 0 ? &Info : nullptr);
-  *Status = Ia32Status(S);
-  if (EFI_ERROR(S)) return true;
-  Ia32FvInfo Ia32{};
-  Ia32.FvAttributes = Info.FvAttributes;
-  Ia32.FvFormat = Info.FvFormat;
-  Ia32.FvName = Info.FvName;
-  Ia32.FvStart = ToGuest(Info.FvStart);
-  Ia32.FvSize = Info.FvSize;
-  return Write(Out, &Ia32, sizeof(Ia32), "FfsGetVolumeInfo VolumeInfo");
+  return ForwardInfo<EFI_FV_INFO>(mPhase.Table()->FfsGetVolumeInfo, "FfsGetVolumeInfo VolumeInfo", Status);
 }
 
 // PrintMessage (UINTN ErrorLevel, const CHAR8 *Format, VA_LIST Marker): the

@@ -19,6 +19,22 @@ std::string PeFormatMessage(const char *Format, ...) {
   return Buffer;
 }
 
+bool ReadPeSectionHeader(ByteReader &In, PeSection *Out) {
+  char Name[9] = {};
+  UINT32 Ignored = 0;
+  In.ReadBytes(Name, 8);
+  Out->Name = Name;
+  In.Read32(&Out->VirtualSize);
+  In.Read32(&Out->VirtualAddress);
+  In.Read32(&Out->RawSize);
+  In.Read32(&Out->RawOffset);
+  In.Read32(&Ignored);  // PointerToRelocations
+  In.Read32(&Ignored);  // PointerToLinenumbers
+  In.Read32(&Ignored);  // NumberOfRelocations, NumberOfLinenumbers
+  In.Read32(&Out->Characteristics);
+  return !In.Failed();
+}
+
 namespace {
 
 bool IsPowerOfTwo(uint32_t Value) {
@@ -174,32 +190,17 @@ class PeParser {
     mFile.Seek(mOut->SectionTableOffset);
     for (uint32_t Index = 0; Index < mSectionCount; Index++) {
       PeSection Section;
-      if (!ReadSectionHeader(&Section) || !CheckSection(Section, PreviousEnd)) return false;
+      if (!ReadPeSectionHeader(mFile, &Section)) return Fail("section table runs past the end of the file");
+      if (!CheckSection(Section, PreviousEnd)) return false;
       PreviousEnd = Section.VirtualAddress + Section.LoadedSize();
       mOut->Sections.push_back(Section);
     }
     return true;
   }
 
-  bool ReadSectionHeader(PeSection *Section) {
-    char Name[9] = {};
-    UINT32 Ignored = 0;
-    if (!mFile.ReadBytes(Name, 8)) return Fail("section table runs past the end of the file");
-    Section->Name = Name;
-    mFile.Read32(&Section->VirtualSize);
-    mFile.Read32(&Section->VirtualAddress);
-    mFile.Read32(&Section->RawSize);
-    mFile.Read32(&Section->RawOffset);
-    mFile.Read32(&Ignored);  // PointerToRelocations
-    mFile.Read32(&Ignored);  // PointerToLinenumbers
-    mFile.Read32(&Ignored);  // NumberOfRelocations, NumberOfLinenumbers
-    mFile.Read32(&Section->Characteristics);
-    return true;
-  }
-
   bool CheckSection(const PeSection &Section, uint32_t PreviousEnd) {
     const char *Name = Section.Name.c_str();
-    if (Section.RawSize != 0 && !RangeInside(Section.RawOffset, Section.RawSize, mFile.Size())) {
+    if (Section.RawSize != 0 && !PeRangeInside(Section.RawOffset, Section.RawSize, mFile.Size())) {
       return Fail(
           PeFormatMessage("section %s: raw data 0x%x+0x%x runs past the end of the file (0x%zx bytes)", Name,
                           Section.RawOffset, Section.RawSize, FileSize()));
@@ -208,7 +209,7 @@ class PeParser {
       return Fail(PeFormatMessage("section %s: address 0x%x is not aligned to 0x%x", Name,
                                   Section.VirtualAddress, mOut->SectionAlignment));
     }
-    if (!RangeInside(Section.VirtualAddress, Section.LoadedSize(), mOut->SizeOfImage)) {
+    if (!PeRangeInside(Section.VirtualAddress, Section.LoadedSize(), mOut->SizeOfImage)) {
       return Fail(PeFormatMessage("section %s: 0x%x+0x%x runs past SizeOfImage 0x%x", Name,
                                   Section.VirtualAddress, Section.LoadedSize(), mOut->SizeOfImage));
     }
@@ -223,17 +224,13 @@ class PeParser {
     for (uint32_t Slot = 0; Slot < mOut->DirectoryCount; Slot++) {
       const PeDataDirectory &Dir = mOut->Directories[Slot];
       if (Slot == kPeDirSecurity || Dir.Size == 0) continue;
-      if (!RangeInside(Dir.Rva, Dir.Size, mOut->SizeOfImage)) {
+      if (!PeRangeInside(Dir.Rva, Dir.Size, mOut->SizeOfImage)) {
         return Fail(
             PeFormatMessage("data directory %u at 0x%x+0x%x lies outside the image (SizeOfImage 0x%x)", Slot,
                             Dir.Rva, Dir.Size, mOut->SizeOfImage));
       }
     }
     return true;
-  }
-
-  static bool RangeInside(uint64_t Offset, uint64_t Length, uint64_t Limit) {
-    return Offset <= Limit && Length <= Limit - Offset;
   }
 
   ByteReader mFile;            // the whole file; every read is bounded by it

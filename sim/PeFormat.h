@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class ByteReader;
+
 namespace sim {
 
 inline constexpr uint16_t kPeMachineIa32 = 0x014C;
@@ -91,6 +93,16 @@ struct PeHeaders {
 // above the headers), and each data directory inside the image. Nothing outside
 // the buffer is read. Returns false with a message naming the fault in *Error.
 bool ParsePeHeaders(const uint8_t *File, size_t Size, PeHeaders *Out, std::string *Error);
+
+// Reads the section header at In's position into *Out and moves past it; false
+// when the header runs past the end of In. Shared by the PE and TE parsers, whose
+// section tables are the same 40-byte entries.
+bool ReadPeSectionHeader(ByteReader &In, PeSection *Out);
+
+// True when [Offset, Offset + Length) lies inside [0, Limit); cannot wrap.
+inline bool PeRangeInside(uint64_t Offset, uint64_t Length, uint64_t Limit) {
+  return Offset <= Limit && Length <= Limit - Offset;
+}
 
 // printf-style message building shared by the loader and the converter.
 std::string PeFormatMessage(const char *Format, ...) __attribute__((format(printf, 1, 2)));

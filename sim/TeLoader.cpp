@@ -16,12 +16,17 @@ constexpr uint32_t kTeHeaderSize = sizeof(EFI_TE_IMAGE_HEADER);
 constexpr uint32_t kScnCntCode = 0x00000020;
 constexpr uint32_t kScnMemExecute = 0x20000000;
 
-bool RangeInside(uint64_t Offset, uint64_t Size, uint64_t Limit) {
-  return Offset <= Limit && Size <= Limit - Offset;
-}
-
 bool HoldsCode(const PeSection &Section) {
   return (Section.Characteristics & (kScnCntCode | kScnMemExecute)) != 0;
+}
+
+bool InCodeSection(const std::vector<PeSection> &Sections, uint32_t Rva) {
+  for (const PeSection &Section : Sections) {
+    if (HoldsCode(Section) && Rva >= Section.VirtualAddress &&
+        Rva - Section.VirtualAddress < Section.LoadedSize())
+      return true;
+  }
+  return false;
 }
 
 class TeParser {
@@ -35,7 +40,8 @@ class TeParser {
     uint32_t PreviousEnd = HeaderEndRva(Sections);
     for (uint8_t Index = 0; Index < Sections; Index++) {
       PeSection Section;
-      if (!ReadSection(&Section) || !CheckSection(Section, PreviousEnd)) return false;
+      if (!ReadPeSectionHeader(mFile, &Section)) return Fail("section table runs past the end of the file");
+      if (!CheckSection(Section, PreviousEnd)) return false;
       PreviousEnd = Section.VirtualAddress + Section.LoadedSize();
       mOut->Sections.push_back(Section);
     }
@@ -94,27 +100,11 @@ class TeParser {
                                   mOut->StrippedSize));
     }
     if (*Sections == 0) return Fail("TE image has no sections");
-    if (!RangeInside(kTeHeaderSize, uint64_t{*Sections} * kPeSectionHeaderSize, mFile.Size())) {
+    if (!PeRangeInside(kTeHeaderSize, uint64_t{*Sections} * kPeSectionHeaderSize, mFile.Size())) {
       return Fail(PeFormatMessage("section table of %u entries runs past the end of the file (%zu bytes)",
                                   *Sections, static_cast<size_t>(mFile.Size())));
     }
     return true;
-  }
-
-  bool ReadSection(PeSection *Section) {
-    char Name[9] = {};
-    UINT32 Ignored = 0;
-    mFile.ReadBytes(Name, 8);
-    Section->Name = Name;
-    mFile.Read32(&Section->VirtualSize);
-    mFile.Read32(&Section->VirtualAddress);
-    mFile.Read32(&Section->RawSize);
-    mFile.Read32(&Section->RawOffset);
-    mFile.Read32(&Ignored);  // PointerToRelocations
-    mFile.Read32(&Ignored);  // PointerToLinenumbers
-    mFile.Read32(&Ignored);  // NumberOfRelocations, NumberOfLinenumbers
-    mFile.Read32(&Section->Characteristics);
-    return !mFile.Failed() || Fail("section table runs past the end of the file");
   }
 
   bool CheckSection(const PeSection &Section, uint32_t PreviousEnd) {
@@ -124,7 +114,7 @@ class TeParser {
                                   Name, Section.RawOffset, mOut->StrippedSize));
     }
     if (Section.RawSize != 0 &&
-        !RangeInside(FileOffsetOf(Section.RawOffset), Section.RawSize, mFile.Size())) {
+        !PeRangeInside(FileOffsetOf(Section.RawOffset), Section.RawSize, mFile.Size())) {
       return Fail(PeFormatMessage("section %s: raw data 0x%x+0x%x runs past the end of the file", Name,
                                   Section.RawOffset, Section.RawSize));
     }
@@ -132,7 +122,7 @@ class TeParser {
       return Fail(PeFormatMessage("section %s at 0x%x overlaps the headers or the section before it", Name,
                                   Section.VirtualAddress));
     }
-    if (!RangeInside(Section.VirtualAddress, Section.LoadedSize(), kTeMaxImageSize)) {
+    if (!PeRangeInside(Section.VirtualAddress, Section.LoadedSize(), kTeMaxImageSize)) {
       return Fail(PeFormatMessage("section %s: 0x%x+0x%x ends beyond the 0x%x bytes an image may span", Name,
                                   Section.VirtualAddress, Section.LoadedSize(), kTeMaxImageSize));
     }
@@ -140,23 +130,18 @@ class TeParser {
   }
 
   bool CheckEntryPoint() {
-    for (const PeSection &Section : mOut->Sections) {
-      if (HoldsCode(Section) && mOut->EntryRva >= Section.VirtualAddress &&
-          mOut->EntryRva - Section.VirtualAddress < Section.LoadedSize()) {
-        return true;
-      }
-    }
+    if (InCodeSection(mOut->Sections, mOut->EntryRva)) return true;
     return Fail(PeFormatMessage("entry point 0x%x lies in no code section", mOut->EntryRva));
   }
 
   // A directory must lie inside the image and be backed by the file's bytes.
   bool CheckDirectory(const char *What, const PeDataDirectory &Dir) {
     if (Dir.Size == 0) return true;
-    if (!RangeInside(Dir.Rva, Dir.Size, mOut->ImageSize)) {
+    if (!PeRangeInside(Dir.Rva, Dir.Size, mOut->ImageSize)) {
       return Fail(PeFormatMessage("%s directory 0x%x+0x%x lies outside the image (0x%x bytes)", What, Dir.Rva,
                                   Dir.Size, mOut->ImageSize));
     }
-    if (Dir.Rva < mOut->StrippedSize || !RangeInside(FileOffsetOf(Dir.Rva), Dir.Size, mFile.Size())) {
+    if (Dir.Rva < mOut->StrippedSize || !PeRangeInside(FileOffsetOf(Dir.Rva), Dir.Size, mFile.Size())) {
       return Fail(PeFormatMessage("%s directory 0x%x+0x%x lies outside the file", What, Dir.Rva, Dir.Size));
     }
     return true;
@@ -175,14 +160,7 @@ bool ParseTeHeaders(const std::vector<uint8_t> &File, TeHeaders *Out, std::strin
 }
 
 bool TeLoadedImage::IsCode(uint32_t Address) const {
-  if (Address < LoadBase) return false;
-  uint32_t Rva = Address - LoadBase;
-  for (const PeSection &Section : Headers.Sections) {
-    if (HoldsCode(Section) && Rva >= Section.VirtualAddress &&
-        Rva - Section.VirtualAddress < Section.LoadedSize())
-      return true;
-  }
-  return false;
+  return Address >= LoadBase && InCodeSection(Headers.Sections, Address - LoadBase);
 }
 
 bool LoadTeImage(const std::vector<uint8_t> &File, uint32_t LoadBase, TeLoadedImage *Out,

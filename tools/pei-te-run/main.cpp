@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/DebugLevels.h"
 #include "feature_control_pei/FeatureControlPei.h"
 #include "product_data/ProductData.h"
 #include "product_data/ProductDataFv.h"
@@ -77,11 +78,11 @@ bool ParseHex(const std::string &Text, std::vector<UINT8> *Bytes) {
 
 const char *LevelName(UINTN Level) {
   switch (Level) {
-    case 0x2:
+    case DEBUG_WARN:
       return "WARN ";
-    case 0x40:
+    case DEBUG_INFO:
       return "INFO ";
-    case 0x80000000u:
+    case DEBUG_ERROR:
       return "ERROR";
     default:
       return "     ";
