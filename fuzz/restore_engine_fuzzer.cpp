@@ -53,24 +53,22 @@ std::vector<UINT8> TakePart(const uint8_t *&Data, size_t &Size) {
   return Part;
 }
 
-// Walks the blobs of the stream in the read cache and retypes Type 2 elements.
+// Retypes the Type 2 elements of every blob the reader could accept. A header
+// the reader refuses still moves its offset past those 16 bytes, so a later
+// phase may read blobs that start inside an earlier payload: every offset that
+// holds a blob signature is taken as a blob start, not only the first walk's.
 void RetypeType2Elements(UINT8 *Stream, UINT32 Size) {
+  constexpr UINT32 kSignatureAt = OFFSET_OF(BLOB_HEADER, Signature);
   constexpr UINT32 kNvsTypeAt =
       sizeof(BLOB_HEADER) + OFFSET_OF(ACPI_DATA_STORAGE_ENTRY_HEADER, AcpiDataNvsType);
-  UINT32 Offset = 0;
-  while (Size - Offset >= sizeof(BLOB_HEADER)) {
-    UINT32 Length = 0;
-    memcpy(&Length, Stream + Offset + OFFSET_OF(BLOB_HEADER, Length), sizeof(Length));
-    if (Length < sizeof(BLOB_HEADER) || Length > Size - Offset) return;
+  constexpr UINT64 kSignature = BLOB_HEADER_SIGNATURE;
+  for (UINT32 Offset = 0; Size - Offset >= kNvsTypeAt + sizeof(UINT32); ++Offset) {
+    if (memcmp(Stream + Offset + kSignatureAt, &kSignature, sizeof(kSignature)) != 0) continue;
     UINT32 NvsType = 0;
-    if (Length >= kNvsTypeAt + sizeof(NvsType)) {
-      memcpy(&NvsType, Stream + Offset + kNvsTypeAt, sizeof(NvsType));
-      if (NvsType == AcpiDataNvsType2) {
-        NvsType = 0x7F;
-        memcpy(Stream + Offset + kNvsTypeAt, &NvsType, sizeof(NvsType));
-      }
-    }
-    Offset += Length;
+    memcpy(&NvsType, Stream + Offset + kNvsTypeAt, sizeof(NvsType));
+    if (NvsType != AcpiDataNvsType2) continue;
+    NvsType = 0x7F;
+    memcpy(Stream + Offset + kNvsTypeAt, &NvsType, sizeof(NvsType));
   }
 }
 
