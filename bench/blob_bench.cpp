@@ -9,6 +9,7 @@
 #include "acpi_dxe/blob/BlobCompare.h"
 #include "acpi_dxe/blob/BlobStream.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 #include "tests/blob/BlobTestSupport.h"
 
@@ -36,15 +37,9 @@ struct Board {
     Options.MaxVariableSize = 0x48000;
     Options.NonVolatileStoreSize = 0x100000;
     Platform = std::make_unique<sim::Platform>(Options);
-    gST = Platform->SystemTable();
-    gBS = Platform->BootServices();
-    gRT = Platform->RuntimeServices();
+    sim::BindDriverTo(*Platform);
   }
-  ~Board() {
-    gST = nullptr;
-    gBS = nullptr;
-    gRT = nullptr;
-  }
+  ~Board() { sim::UnbindDriver(); }
   std::unique_ptr<sim::Platform> Platform;
 };
 

@@ -10,6 +10,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "sim/AcpiRegions.h"
+#include "sim/DriverBinding.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/SamplePlatform.h"
 
@@ -31,9 +32,7 @@ struct CaptureBoot {
   bool Ready = false;
 
   CaptureBoot() {
-    gST = Platform.SystemTable();
-    gBS = Platform.BootServices();
-    gRT = Platform.RuntimeServices();
+    sim::BindDriverTo(Platform);
     mBootPath = BOOT_PATH_CUSTOM;
     if (!Tables.Load() || !sim::MapSampleAcpiRegions()) return;
     if (PublishSampleTables(Platform, Tables) != EFI_SUCCESS) return;
@@ -43,9 +42,7 @@ struct CaptureBoot {
   ~CaptureBoot() {
     DropWriteStream();
     CloseMetaData();
-    gST = nullptr;
-    gBS = nullptr;
-    gRT = nullptr;
+    sim::UnbindDriver();
   }
 };
 

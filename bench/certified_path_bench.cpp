@@ -18,6 +18,7 @@
 #include "acpi_dxe/core/DxeServices.h"
 #include "acpi_dxe/core/PathFlows.h"
 #include "acpi_dxe/restore/RestoreEngine.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 #include "tools/zephrin-demo/DemoBoots.h"
 
@@ -56,10 +57,7 @@ struct CertifiedBoard {
     sim::PlatformOptions Options;
     Options.InstallDebugMessage = false;  // formatted as on a board, delivered nowhere
     Platform = std::make_unique<sim::Platform>(Options);
-    gST = Platform->SystemTable();
-    gBS = Platform->BootServices();
-    gRT = Platform->RuntimeServices();
-    mDebugOutputLocated = FALSE;
+    sim::BindDriverTo(*Platform);
     mBootPath = BOOT_PATH_CERTIFIED;
     if (!Board.Install(*Platform, false, &Error)) return false;
     Platform->Variables().Put(ACPI_DATA_CACHE_VARIABLE_NAME, gAcpiDataCacheVariableGuid,

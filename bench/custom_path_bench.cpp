@@ -6,6 +6,7 @@
 #include "acpi_dxe/core/DxeServices.h"
 #include "acpi_dxe/core/PathFlows.h"
 #include "acpi_dxe/core/VarStatePolicy.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 #include "tools/sample-platform/SamplePlatform.h"
 
@@ -22,9 +23,7 @@ struct CustomPathBoot {
   bool Ready = false;
 
   CustomPathBoot() {
-    gST = Platform.SystemTable();
-    gBS = Platform.BootServices();
-    gRT = Platform.RuntimeServices();
+    sim::BindDriverTo(Platform);
     mBootPath = BOOT_PATH_CUSTOM;
     Ready = Sample.Load(&Error) && Sample.Install(Platform, true, &Error);
   }

@@ -11,6 +11,7 @@
 #include "acpi_dxe/core/DxeServices.h"
 #include "product_data/ProductData.h"
 #include "product_data/ProductDataFv.h"
+#include "sim/DriverBinding.h"
 #include "sim/FvImage.h"
 #include "sim/Platform.h"
 #include "sim/ProductDataImage.h"
@@ -36,9 +37,7 @@ struct Boot {
     return Options;
   }()};
   Boot() {
-    gST = Platform.SystemTable();
-    gBS = Platform.BootServices();
-    gRT = Platform.RuntimeServices();
+    sim::BindDriverTo(Platform);
     sim::HobListBuilder Hobs;
     Hobs.AddGuidHob(gProductDataInfoHobGuid, sim::BuildProductDataInfo({1}));
     Hobs.AddGuidHob(gProductDataHobGuid, sim::BuildProductDataContainer(Items(ACPI_META_DATA_ITEM_ID, 16)));

@@ -11,6 +11,7 @@
 #include "acpi_dxe/blob/BlobCache.h"
 #include "acpi_dxe/blob/BlobStream.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 
 namespace {
@@ -40,9 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Options.InstallDebugMessage = false;
     return new sim::Platform(Options);
   }();
-  gST = Platform->SystemTable();
-  gBS = Platform->BootServices();
-  gRT = Platform->RuntimeServices();
+  sim::BindDriverTo(*Platform);
   std::vector<UINT8> Bytes(Data + 1, Data + Size);
   if ((Data[0] & 1) == 0) {
     if (Bytes.size() > MAX_CACHE_SIZE) return 0;

@@ -24,6 +24,7 @@
 #include "acpi_dxe/core/DxeServices.h"
 #include "acpi_dxe/restore/DsdtPatch.h"
 #include "acpi_dxe/restore/SsdtPatch.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 
 namespace {
@@ -60,9 +61,7 @@ void ReleaseNewPages(sim::Platform &Platform, const std::vector<EFI_PHYSICAL_ADD
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Size < 3 || Size > 0x10000) return 0;
   sim::Platform &Platform = ThePlatform();
-  gST = Platform.SystemTable();
-  gBS = Platform.BootServices();
-  gRT = Platform.RuntimeServices();
+  sim::BindDriverTo(Platform);
   const uint8_t Operation = Data[0] & 3;
   size_t TableLength = Data[1] | (static_cast<size_t>(Data[2]) << 8);
   Data += 3;

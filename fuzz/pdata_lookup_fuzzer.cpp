@@ -18,6 +18,7 @@
 #include "acpi_dxe/core/DxeServices.h"
 #include "product_data/ProductData.h"
 #include "product_data/ProductDataFv.h"
+#include "sim/DriverBinding.h"
 #include "sim/FvImage.h"
 #include "sim/Platform.h"
 #include "uefi/Acpi.h"
@@ -76,9 +77,7 @@ void LookUpRecords() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Size < 2 || Size > 0x8000) return 0;
   Board &B = TheBoard();
-  gST = B.Platform->SystemTable();
-  gBS = B.Platform->BootServices();
-  gRT = B.Platform->RuntimeServices();
+  sim::BindDriverTo(*B.Platform);
   size_t Count = Data[0] & 7;
   size_t At = 1;
   if (Size < At + 4 * Count + 1) return 0;

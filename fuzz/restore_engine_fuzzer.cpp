@@ -28,6 +28,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "acpi_dxe/restore/RestoreEngine.h"
+#include "sim/DriverBinding.h"
 #include "sim/FirmwareVolumes.h"
 #include "sim/Platform.h"
 
@@ -88,15 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   sim::PlatformOptions Options;
   Options.InstallDebugMessage = false;
   auto Platform = std::make_unique<sim::Platform>(Options);
-  gST = Platform->SystemTable();
-  gBS = Platform->BootServices();
-  gRT = Platform->RuntimeServices();
+  sim::BindDriverTo(*Platform);
   gImageHandle = nullptr;
-  mHobList = nullptr;  // lookups cached from the last input's platform
-  mStatusCodeProtocol = nullptr;
-  mDebugOutputLocated = FALSE;
-  mDebugMessageProtocol = nullptr;
-  mDebugPort = nullptr;
   mBootPath = BOOT_PATH_CERTIFIED;
   if (!Dsdt.empty())
     Platform->Volumes().Add(kVolume, {sim::RawFile(kDsdtFile, EFI_FV_FILETYPE_FREEFORM, {Dsdt})});
@@ -125,8 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   mAcpiMetaDataLength = 0;
   Check(Platform->Pool().OutstandingCount() == PoolAtStart, "a pool buffer outlived the restore");
   Check(Platform->Faults().empty(), "the restore called a service it must not call");
-  gST = nullptr;
-  gBS = nullptr;
-  gRT = nullptr;
+  sim::UnbindDriver();
   return 0;
 }

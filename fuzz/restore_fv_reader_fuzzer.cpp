@@ -17,6 +17,7 @@
 
 #include "acpi_dxe/core/DxeServices.h"
 #include "acpi_dxe/restore/FvTableReader.h"
+#include "sim/DriverBinding.h"
 #include "sim/ImageHandle.h"
 #include "sim/Platform.h"
 #include "uefi/Acpi.h"
@@ -80,8 +81,7 @@ void Check(bool Holds, const char *What) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Size < 1 || Size > 0x10000) return 0;
   Board &B = TheBoard();
-  gST = B.Platform->SystemTable();
-  gBS = B.Platform->BootServices();
+  sim::BindDriverTo(*B.Platform);
   gImageHandle = B.Image;
   UINT32 Signature = kSignatures[Data[0] & 3];
   sim::FirmwareVolume *Holder = (Data[0] & 4) != 0 ? B.Other : B.Own;

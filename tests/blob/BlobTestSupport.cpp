@@ -3,15 +3,9 @@
 #include <cstring>
 
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "sim/Recorders.h"
 #include "uefi/Acpi.h"
-#include "uefi/Protocol/DebugMessage.h"
-#include "uefi/Protocol/DebugPort.h"
-
-// The debug output looks its sink up once per boot; a new platform is a new boot.
-extern BOOLEAN mDebugOutputLocated;
-extern DEBUG_MESSAGE_PROTOCOL *mDebugMessageProtocol;
-extern EFI_DEBUGPORT_PROTOCOL *mDebugPort;
 
 namespace blobtest {
 
@@ -23,22 +17,14 @@ void BlobPlatformTest::TearDown() {
   ResetStreamState(true);
   EXPECT_EQ(mPlatform->LeakCheck(), "");
   mPlatform.reset();
-  gST = nullptr;
-  gBS = nullptr;
-  gRT = nullptr;
+  sim::UnbindDriver();
 }
 
 void BlobPlatformTest::Boot(const sim::PlatformOptions &Options) {
   if (mPlatform != nullptr) ResetStreamState(true);
   mPlatform.reset();
   mPlatform = std::make_unique<sim::Platform>(Options);
-  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
-  gST = mPlatform->SystemTable();
-  gBS = mPlatform->BootServices();
-  gRT = mPlatform->RuntimeServices();
-  mDebugOutputLocated = FALSE;
-  mDebugMessageProtocol = nullptr;
-  mDebugPort = nullptr;
+  sim::BindDriverTo(*mPlatform);
 }
 
 void BlobPlatformTest::ResetStreamState(bool FreeCaches) {

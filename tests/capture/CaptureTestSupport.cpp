@@ -10,6 +10,7 @@
 
 #include "acpi_dxe/capture/AmlPrimitives.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 
 namespace capture_test {
 
@@ -46,22 +47,12 @@ std::string PlatformTest::DebugDump() const {
 }
 
 void PlatformTest::SetUp() {
-  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
-  gST = Platform.SystemTable();
-  gBS = Platform.BootServices();
-  gRT = Platform.RuntimeServices();
-  mDebugOutputLocated = FALSE;
-  mDebugMessageProtocol = nullptr;
-  mDebugPort = nullptr;
+  sim::BindDriverTo(Platform);
 }
 
 void PlatformTest::TearDown() {
   EXPECT_EQ(Platform.LeakCheck(), "");
-  gST = nullptr;
-  gBS = nullptr;
-  gRT = nullptr;
-  mDebugMessageProtocol = nullptr;
-  mDebugOutputLocated = FALSE;
+  sim::UnbindDriver();
 }
 
 std::string FixturePath(const std::string &Name) {

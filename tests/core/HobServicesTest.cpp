@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 
 namespace {
@@ -15,12 +16,7 @@ class HobServices : public testing::Test {
  protected:
   // Each test is a new boot: the HOB list found in an earlier test's platform
   // is gone with it.
-  void SetUp() override {
-    gST = Platform.SystemTable();
-    gBS = Platform.BootServices();
-    gRT = Platform.RuntimeServices();
-    mHobList = nullptr;
-  }
+  void SetUp() override { sim::BindDriverTo(Platform); }
   sim::Platform Platform;
 };
 
@@ -83,6 +79,33 @@ TEST_F(HobServices, ConfigurationTableNeedsAllSixteenGuidBytes) {
   EXPECT_EQ(Found, nullptr);
   EXPECT_EQ(EfiGetSystemConfigurationTable(&kOtherGuid, &Found), EFI_SUCCESS);
   EXPECT_EQ(Found, Table);
+}
+
+// The first data byte of the first GUID HOB of kOtherGuid the driver finds.
+UINT8 FirstOtherHobByte() {
+  const UINT8 *Hob = static_cast<const UINT8 *>(GetFirstGuidHob(&kOtherGuid));
+  return Hob == nullptr ? 0 : Hob[sizeof(EFI_HOB_GUID_TYPE)];
+}
+
+// A tool that runs the driver on a platform of its own inside another boot
+// (the inspector inside the demo) must not leave the driver's cached HOB list
+// pointing into its platform once that is gone.
+TEST_F(HobServices, ScopedBindingUsesTheInnerPlatformThenPutsTheOuterBack) {
+  sim::HobListBuilder Outer;
+  Outer.AddGuidHob(kOtherGuid, std::vector<UINT8>{1});
+  Platform.PublishHobList(Outer);
+  ASSERT_EQ(FirstOtherHobByte(), 1);
+  {
+    sim::Platform Inner;
+    sim::HobListBuilder InnerHobs;
+    InnerHobs.AddGuidHob(kOtherGuid, std::vector<UINT8>{2});
+    Inner.PublishHobList(InnerHobs);
+    sim::ScopedDriverBinding Binding(Inner);
+    EXPECT_EQ(gBS, Inner.BootServices());
+    EXPECT_EQ(FirstOtherHobByte(), 2);
+  }
+  EXPECT_EQ(gBS, Platform.BootServices());
+  EXPECT_EQ(FirstOtherHobByte(), 1);
 }
 
 }  // namespace

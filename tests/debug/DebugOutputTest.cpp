@@ -10,6 +10,7 @@
 
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 
 namespace {
@@ -47,11 +48,7 @@ struct TimeoutCheckingPort {
 
 class DebugOutput : public testing::Test {
  protected:
-  void TearDown() override {
-    gST = nullptr;
-    gBS = nullptr;
-    gRT = nullptr;
-  }
+  void TearDown() override { sim::UnbindDriver(); }
 
   // One boot with the chosen sinks present from the start.
   void Boot(bool MessageProtocol, bool DebugPort) {
@@ -59,15 +56,7 @@ class DebugOutput : public testing::Test {
     Options.InstallDebugMessage = MessageProtocol;
     Options.InstallDebugPort = DebugPort;
     Platform = std::make_unique<sim::Platform>(Options);
-    mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
-    gST = Platform->SystemTable();
-    gBS = Platform->BootServices();
-    gRT = Platform->RuntimeServices();
-    // Each ctest case is its own process; clearing here keeps a direct run of
-    // the whole program equally independent.
-    mDebugOutputLocated = FALSE;
-    mDebugMessageProtocol = nullptr;
-    mDebugPort = nullptr;
+    sim::BindDriverTo(*Platform);
   }
 
   const std::vector<DebugRecord> &Delivered() { return Platform->Recorder().Records().Debug; }

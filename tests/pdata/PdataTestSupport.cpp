@@ -2,6 +2,7 @@
 
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "uefi/Protocol/DevicePath.h"
 
 namespace pdata_test {
@@ -27,23 +28,13 @@ std::string DebugLog::Dump() const {
 }
 
 void PdataTest::SetUp() {
-  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
-  gST = Platform.SystemTable();
-  gBS = Platform.BootServices();
-  gRT = Platform.RuntimeServices();
-  mDebugOutputLocated = FALSE;
-  mDebugMessageProtocol = nullptr;
-  mDebugPort = nullptr;
+  sim::BindDriverTo(Platform);
 }
 
 void PdataTest::TearDown() {
   EXPECT_EQ(Platform.Pool().OutstandingCount(), Kept) << Platform.Pool().LeakReport();
   EXPECT_TRUE(Platform.Faults().empty()) << Platform.LeakCheck();
-  gST = nullptr;
-  gBS = nullptr;
-  gRT = nullptr;
-  mDebugMessageProtocol = nullptr;
-  mDebugOutputLocated = FALSE;
+  sim::UnbindDriver();
 }
 
 void PdataTest::PublishHobs(const std::vector<std::pair<EFI_GUID, std::vector<UINT8>>> &Hobs) {

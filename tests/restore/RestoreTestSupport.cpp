@@ -4,6 +4,7 @@
 
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "uefi/Acpi.h"
 
 namespace restore_test {
@@ -43,26 +44,16 @@ std::vector<UINT8> MakeTable(const char Signature[4], UINT32 Length, const char 
 
 void RestoreTest::SetUp() {
   Platform = std::make_unique<sim::Platform>(Options());
-  mHobList = nullptr;  // a new boot: the cached HOB list went with the last one
-  gST = Platform->SystemTable();
-  gBS = Platform->BootServices();
-  gRT = Platform->RuntimeServices();
+  sim::BindDriverTo(*Platform);
   gImageHandle = nullptr;
-  mDebugOutputLocated = FALSE;
-  mDebugMessageProtocol = nullptr;
-  mDebugPort = nullptr;
   PoolAtStart = Platform->Pool().OutstandingCount();
 }
 
 void RestoreTest::TearDown() {
   EXPECT_EQ(Platform->Pool().OutstandingCount(), PoolAtStart) << Platform->Pool().LeakReport();
   EXPECT_TRUE(Platform->Faults().empty()) << Platform->LeakCheck();
-  gST = nullptr;
-  gBS = nullptr;
-  gRT = nullptr;
+  sim::UnbindDriver();
   gImageHandle = nullptr;
-  mDebugMessageProtocol = nullptr;
-  mDebugOutputLocated = FALSE;
   Image.reset();
   Platform.reset();
 }

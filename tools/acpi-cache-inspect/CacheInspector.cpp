@@ -10,6 +10,7 @@
 #include "acpi_dxe/compress/Decompress.h"
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 #include "sim/VarStoreImage.h"
 
@@ -29,58 +30,22 @@ std::string Attributes32(uint32_t Value) {
   return Text;
 }
 
-// Binds the driver to a private platform while it lives: the service table
-// pointers, a fresh debug-sink lookup (the previous one points into another
-// platform) and, on the way out, a closed read stream. Whatever the caller had
-// bound before is put back.
+// Binds the driver to a private platform while it lives and, on the way out,
+// closes the read stream; whatever the caller had bound before is put back.
 class DriverBinding {
  public:
-  DriverBinding()
-      : mSavedSt(gST),
-        mSavedBs(gBS),
-        mSavedRt(gRT),
-        mSavedLocated(mDebugOutputLocated),
-        mSavedMessage(mDebugMessageProtocol),
-        mSavedPort(mDebugPort) {
-    gST = mPlatform.SystemTable();
-    gBS = mPlatform.BootServices();
-    gRT = mPlatform.RuntimeServices();
-    ForgetDebugSinks();
-  }
-  ~DriverBinding() {
-    gST = mSavedSt;
-    gBS = mSavedBs;
-    gRT = mSavedRt;
-    mDebugOutputLocated = mSavedLocated;
-    mDebugMessageProtocol = mSavedMessage;
-    mDebugPort = mSavedPort;
-  }
-  DriverBinding(const DriverBinding &) = delete;
-  DriverBinding &operator=(const DriverBinding &) = delete;
-
   sim::Platform &Platform() { return mPlatform; }
 
   // Releases the read stream, or the cache a failed open left behind, and stops
   // the driver from printing into this platform once it is gone.
   void Unbind() {
     CloseBlobStream(mReadBlobHandle);
-    ForgetDebugSinks();
+    sim::ForgetDriverLookups();
   }
 
  private:
-  static void ForgetDebugSinks() {
-    mDebugOutputLocated = FALSE;
-    mDebugMessageProtocol = nullptr;
-    mDebugPort = nullptr;
-  }
-
   sim::Platform mPlatform;
-  EFI_SYSTEM_TABLE *mSavedSt;
-  EFI_BOOT_SERVICES *mSavedBs;
-  EFI_RUNTIME_SERVICES *mSavedRt;
-  BOOLEAN mSavedLocated;
-  DEBUG_MESSAGE_PROTOCOL *mSavedMessage;
-  EFI_DEBUGPORT_PROTOCOL *mSavedPort;
+  sim::ScopedDriverBinding mBinding{mPlatform};
 };
 
 // The most recent error line the driver printed, without its line end; the

@@ -13,6 +13,7 @@
 #include "acpi_dxe/compress/Compress.h"
 #include "acpi_dxe/compress/Decompress.h"
 #include "acpi_dxe/core/DxeServices.h"
+#include "sim/DriverBinding.h"
 #include "sim/Platform.h"
 
 namespace {
@@ -56,19 +57,9 @@ std::string StatusName(EFI_STATUS Status) {
 }
 
 // Binds the driver's boot services to a simulated platform while it lives.
-class DriverPlatform {
- public:
-  DriverPlatform() {
-    gST = mPlatform.SystemTable();
-    gBS = mPlatform.BootServices();
-  }
-  ~DriverPlatform() {
-    gBS = nullptr;
-    gST = nullptr;
-  }
-
- private:
-  sim::Platform mPlatform;
+struct DriverPlatform {
+  sim::Platform Board;
+  sim::ScopedDriverBinding Binding{Board};
 };
 
 int CompressFile(const Bytes &Input, Bytes *Output) {

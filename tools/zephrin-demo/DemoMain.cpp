@@ -22,6 +22,7 @@
 #include "acpi_dxe/core/PathFlows.h"
 #include "acpi_dxe/core/VarStatePolicy.h"
 #include "sim/AcpiTables.h"
+#include "sim/DriverBinding.h"
 #include "sim/FirmwareVolumes.h"
 #include "sim/VariableStore.h"
 #include "tools/acpi-cache-inspect/CacheInspector.h"
@@ -119,18 +120,10 @@ bool ParseArguments(int Argc, char **Argv, DemoOptions *Options) {
 // The driver's own compressor, run on a platform of its own in this process.
 UINT32 CompressedSize(const std::vector<UINT8> &Stream) {
   sim::Platform Board;
-  EFI_SYSTEM_TABLE *SavedSt = gST;
-  EFI_BOOT_SERVICES *SavedBs = gBS;
-  EFI_RUNTIME_SERVICES *SavedRt = gRT;
-  gST = Board.SystemTable();
-  gBS = Board.BootServices();
-  gRT = Board.RuntimeServices();
+  sim::ScopedDriverBinding Binding(Board);
   std::vector<UINT8> Out(Stream.size() + 4096);
   UINTN Size = Out.size();
   EFI_STATUS Status = Compress(Stream.data(), static_cast<UINT32>(Stream.size()), Out.data(), &Size);
-  gST = SavedSt;
-  gBS = SavedBs;
-  gRT = SavedRt;
   return EFI_ERROR(Status) && Status != EFI_BUFFER_TOO_SMALL ? 0 : static_cast<UINT32>(Size);
 }
 
