@@ -13,3 +13,9 @@ file(GLOB ZEPHRIN_SOURCES_pei CONFIGURE_DEPENDS ${_zephrin_root}/feature_control
 list(APPEND ZEPHRIN_DXE_SOURCES ${ZEPHRIN_SOURCES_product_data})
 set(ZEPHRIN_PEI_SOURCES ${ZEPHRIN_SOURCES_pei} ${ZEPHRIN_SOURCES_product_data})
 file(GLOB ZEPHRIN_FIRMWARE_ONLY_SOURCES CONFIGURE_DEPENDS ${_zephrin_root}/common/*Firmware*.cpp)
+# Freestanding AML readers that the tools and the QEMU test platform share with
+# the driver's sources but the driver itself never calls: kept out of its image.
+set(ZEPHRIN_DXE_UNUSED_IN_IMAGE ${_zephrin_root}/acpi_dxe/capture/AmlNameFinder.cpp
+    ${_zephrin_root}/acpi_dxe/capture/AmlTermShapes.cpp)
+set(ZEPHRIN_DXE_IMAGE_SOURCES ${ZEPHRIN_DXE_SOURCES})
+list(REMOVE_ITEM ZEPHRIN_DXE_IMAGE_SOURCES ${ZEPHRIN_DXE_UNUSED_IN_IMAGE})
