@@ -15,9 +15,9 @@
 #include "product_data/ProductData.h"
 #include "product_data/ProductDataFv.h"
 #include "tests/pdata/PdataTestSupport.h"
+#include "tests/support/RowPrinter.h"
 #include "tools/acpi-meta/MetaBuilder.h"
 #include "uefi/Acpi.h"
-#include "tests/support/RowPrinter.h"
 
 namespace pdata_test {
 namespace {
@@ -291,6 +291,36 @@ TEST_F(MetaBuild, ObjectsBehindEveryKindOfTermAreLocated) {
   EXPECT_EQ(Value, 0xDEADBEEFu);
 }
 
+// Real firmware pads a short OemTableId with NULs, a description with blanks:
+// the statements still name the table, and the records carry the table's own
+// id, the one the driver compares at capture time.
+TEST_F(MetaBuild, ShortOemTableIdPaddedWithNulsNamesTheTable) {
+  REQUIRE_FIXTURES();
+  acpi_meta::LoadedTable Ssdt;
+  std::string Error;
+  ASSERT_TRUE(acpi_meta::LoadTable(Fixture("ssdt_nvs"), &Ssdt, &Error)) << Error;
+  const char kNulPadded[8] = {'Z', 'P', 'N', 'V', 0, 0, 0, 0};
+  std::memcpy(Ssdt.Bytes.data() + OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, OemTableId), kNulPadded, 8);
+  std::memcpy(&Ssdt.OemTableId, kNulPadded, 8);
+  acpi_meta::Description Desc;
+  ASSERT_TRUE(acpi_meta::ParseDescription("table SSDT:ZPNV stored\nnvs SSDT:ZPNV \\SNV0\n", &Desc, &Error))
+      << Error;
+  ASSERT_TRUE(acpi_meta::BuildMetaDataFromTables(Desc, {Ssdt}, ".", &Meta, &Error)) << Error;
+  mAcpiMetaDataPtr = Meta.data();
+  mAcpiMetaDataLength = Meta.size();
+  std::vector<ACPI_DATA_STORAGE_ENTRY_HEADER *> All = Records();
+  ASSERT_EQ(All.size(), 2u);
+  BOOLEAN DoNotStore = FALSE;
+  EXPECT_EQ(FindSsdtTableMetaDataPtr(Ssdt.Bytes.data(), &DoNotStore), All[0]);
+  EXPECT_EQ(reinterpret_cast<ACPI_DATA_STORAGE_ELEMENT *>(All[1])->TableHeader.OemTableId, Ssdt.OemTableId)
+      << "the element record names the SSDT by its own id";
+
+  // Messages name the table as the description does, without its padding.
+  ASSERT_TRUE(acpi_meta::ParseDescription("nvs SSDT:ZPNV \\NONE\n", &Desc, &Error)) << Error;
+  EXPECT_FALSE(acpi_meta::BuildMetaDataFromTables(Desc, {Ssdt}, ".", &Meta, &Error));
+  EXPECT_EQ(Error, "line 1: \\NONE not found in SSDT:ZPNV (" + Fixture("ssdt_nvs") + ")");
+}
+
 struct BuildErrorRow {
   const char *Name;
   const char *Text;
@@ -348,6 +378,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "characters A-Z, 0-9, _)"},
         BuildErrorRow{"TableNotLoaded", "aml dsdt.aml\nnvs SSDT:ZPNVSTBL \\SNV0\n",
                       "line 2: no compiled table SSDT:ZPNVSTBL was loaded with an 'aml' line"},
+        BuildErrorRow{"ShortIdNotLoaded", "aml dsdt.aml\nnvs SSDT:ZPNV \\SNV0\n",
+                      "line 2: no compiled table SSDT:ZPNV was loaded with an 'aml' line"},
         BuildErrorRow{"MissingAmlFile", "aml nothing.aml\n", "line 1: cannot read $DIR/nothing.aml"},
         BuildErrorRow{"CarriedTableOfAnotherSignature", "table HPET table aml=mcfg.aml\n",
                       "line 1: $DIR/mcfg.aml is not HPET"}),

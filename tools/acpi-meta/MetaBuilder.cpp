@@ -24,8 +24,28 @@ constexpr UINT32 kSsdt = SIGNATURE_32('S', 'S', 'D', 'T');
 std::string SignatureText(UINT32 Signature) {
   return std::string(reinterpret_cast<const char *>(&Signature), 4);
 }
+// The id as a description writes it: without the blanks or NULs that pad it.
 std::string OemText(UINT64 Id) {
-  return std::string(reinterpret_cast<const char *>(&Id), 8);
+  std::string Text(reinterpret_cast<const char *>(&Id), 8);
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\0')) Text.pop_back();
+  return Text;
+}
+
+// A description pads a short OemTableId with blanks; real tables pad with
+// blanks or NULs. Ids that differ only in that padding name the same table,
+// and the records then carry the table's own id, which the driver compares.
+UINT64 WithoutPadding(UINT64 OemTableId) {
+  for (int Byte = 7; Byte >= 0; Byte--) {
+    UINT64 Mask = 0xFFull << (8 * Byte);
+    UINT64 Character = (OemTableId & Mask) >> (8 * Byte);
+    if (Character != ' ' && Character != 0) break;
+    OemTableId &= ~Mask;
+  }
+  return OemTableId;
+}
+
+bool SameOemTableId(UINT64 Left, UINT64 Right) {
+  return WithoutPadding(Left) == WithoutPadding(Right);
 }
 
 std::string TargetText(const TableTarget &Target) {
@@ -93,7 +113,7 @@ class RecordWriter {
 const LoadedTable *RecordWriter::Find(const TableTarget &Target) const {
   for (const LoadedTable &Table : mTables) {
     if (Table.Signature == Target.Signature &&
-        (!Target.HasOemTableId || Table.OemTableId == Target.OemTableId)) {
+        (!Target.HasOemTableId || SameOemTableId(Table.OemTableId, Target.OemTableId))) {
       return &Table;
     }
   }
@@ -179,7 +199,8 @@ bool RecordWriter::TableRecord(const Statement &S, std::vector<UINT8> *Record) {
     } else if (!NeedTable(S, &Table)) {
       return false;
     }
-    if (Table->Signature != S.Target.Signature || (Ssdt && Table->OemTableId != S.Target.OemTableId)) {
+    if (Table->Signature != S.Target.Signature ||
+        (Ssdt && !SameOemTableId(Table->OemTableId, S.Target.OemTableId))) {
       return Fail(S, Table->Path + " is not " + TargetText(S.Target));
     }
     Record->assign(ACPI_META_DATA_TABLE_OFFSET + Table->Bytes.size(), 0);
@@ -312,7 +333,7 @@ bool FindObject(const LoadedTable &Table, const std::string &Path, AML_NAMED_OBJ
                 std::string *Why) {
   std::string Where = SignatureText(Table.Signature);
   if (Table.Signature == kSsdt)
-    Where += ":" + OemText(Table.OemTableId).substr(0, OemText(Table.OemTableId).find_last_not_of(" \0") + 1);
+    Where += ":" + OemText(Table.OemTableId);
   Where += " (" + Table.Path + ")";
   AML_PATH Target;
   if (!AmlPathFromText(Path.c_str(), &Target)) {

@@ -59,32 +59,6 @@ bool ReadRegionLength(const std::vector<UINT8> &Table, const MetaLocator &Region
   return RegionLengthConstant(Table, Region, &At, &Prefix) && ReadAmlConstant(Table, At, Prefix, Length);
 }
 
-// An OemTableId shorter than 8 characters is padded with blanks in a
-// description, with blanks or NULs in real tables: a statement names the
-// table whose id differs from its own only in that padding.
-UINT64 WithoutPadding(UINT64 OemTableId) {
-  for (int Byte = 7; Byte >= 0; Byte--) {
-    UINT64 Mask = 0xFFull << (8 * Byte);
-    UINT64 Character = (OemTableId & Mask) >> (8 * Byte);
-    if (Character != ' ' && Character != 0) break;
-    OemTableId &= ~Mask;
-  }
-  return OemTableId;
-}
-
-void MatchPaddedOemTableIds(const std::vector<acpi_meta::LoadedTable> &Tables, acpi_meta::Description *Desc) {
-  for (acpi_meta::Statement &Statement : Desc->Statements) {
-    if (!Statement.Target.HasOemTableId) continue;
-    for (const acpi_meta::LoadedTable &Table : Tables) {
-      if (Table.Signature == Statement.Target.Signature &&
-          WithoutPadding(Table.OemTableId) == WithoutPadding(Statement.Target.OemTableId)) {
-        Statement.Target.OemTableId = Table.OemTableId;
-        break;
-      }
-    }
-  }
-}
-
 std::string TableFileStem(const std::string &Signature, int Instance) {
   std::string Stem;
   for (char Character : Signature) Stem += static_cast<char>(tolower(static_cast<unsigned char>(Character)));
@@ -160,7 +134,6 @@ bool DumpPlatform::UseDescription(const std::string &Path, std::string *Error) {
     Loaded.push_back({Table.Name, Table.Bytes, Signature, OemTableIdOf(Table.Bytes)});
   }
   Desc.AmlFiles.clear();
-  MatchPaddedOemTableIds(Loaded, &Desc);
   std::string BaseDir =
       Path.empty() ? "."
                    : Path.substr(0, Path.find_last_of('/') == std::string::npos ? 0 : Path.find_last_of('/'));
