@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "acpi_dxe/capture/AmlPrimitives.h"
 #include "common/ByteReader.h"
 #include "sim/AcpiDump.h"
@@ -143,7 +144,7 @@ bool DumpPlatform::UseDescription(const std::string &Path, std::string *Error) {
   }
   if (!ReadMetaRecords(mMetaData, &mRecords, Error)) return false;
   const MetaTableRecord *Dsdt = mRecords.ForTable(kDsdt, 0);
-  if (Dsdt == nullptr || Dsdt->SubType != 4) {
+  if (Dsdt == nullptr || Dsdt->SubType != AcpiDataSubTypeFromFv) {
     mNotes.push_back(
         "the description gives the DSDT no from-fv record: certified-path boots install no DSDT");
   }
@@ -209,7 +210,7 @@ bool DumpPlatform::BackRegion(const MetaElement &Element, std::string *Error) {
 bool DumpPlatform::BackRegions(std::string *Error) {
   mRegions.clear();
   for (const MetaElement &Element : mRecords.Elements) {
-    if (Element.SubType == 7) continue;
+    if (Element.SubType == AcpiDataSubTypeInteger) continue;
     if (!BackRegion(Element, Error)) return false;
   }
   return true;
@@ -228,7 +229,7 @@ bool DumpPlatform::Install(sim::Platform &Platform, bool CustomPath, std::string
   // Each from-fv record's file holds its table as a raw section.
   std::vector<sim::FvFile> Files;
   for (const MetaTableRecord &Record : mRecords.Tables) {
-    if (Record.SubType != 4 || !Record.HasFile) continue;
+    if (Record.SubType != AcpiDataSubTypeFromFv || !Record.HasFile) continue;
     const DumpTableInfo *Table = Find(Record.Signature, Record.Signature == kSsdt ? Record.OemTableId : 0);
     if (Table == nullptr) continue;
     Files.push_back(sim::RawFile(Record.File, EFI_FV_FILETYPE_FREEFORM, {Table->Bytes}));

@@ -11,11 +11,15 @@ namespace {
 
 constexpr UINTN kHeaderSize = ACPI_META_DATA_MIN_RECORD_SIZE;
 constexpr UINTN kSsdtTableRecordSize = ACPI_META_DATA_MIN_SSDT_RECORD_SIZE;
-constexpr UINTN kLocatorSize = sizeof(AML_OBJECT_LOCATOR);
 constexpr UINTN kElementMinimum = sizeof(ACPI_DATA_STORAGE_NVS_DEFAULT);
 constexpr UINTN kType1Minimum = sizeof(ACPI_DATA_STORAGE_NVS_TYPE_1);
 constexpr UINTN kIntegerMinimum = sizeof(ACPI_DATA_STORAGE_INTEGER);
 constexpr UINT32 kSsdt = SIGNATURE_32('S', 'S', 'D', 'T');
+constexpr UINTN kOemTableIdAt =
+    OFFSET_OF(ACPI_DATA_STORAGE_ELEMENT, TableHeader) + OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, OemTableId);
+constexpr UINTN kLocatorAt = OFFSET_OF(ACPI_DATA_STORAGE_ELEMENT, Locator);
+constexpr UINTN kLengthLocatorAt = OFFSET_OF(ACPI_DATA_STORAGE_NVS_TYPE_1, LengthLocator);
+constexpr UINTN kIntegerTypeAt = OFFSET_OF(ACPI_DATA_STORAGE_INTEGER, AcpiDataIntegerType);
 
 bool ReadLocator(const ByteReader &Record, UINTN At, MetaLocator *Locator) {
   char Path[67] = {};
@@ -28,15 +32,19 @@ bool ReadLocator(const ByteReader &Record, UINTN At, MetaLocator *Locator) {
 
 bool ReadElement(const ByteReader &Record, UINT32 Signature, UINT32 SubType, UINT32 NvsType,
                  MetaElement *Element) {
+  const bool Type1 = SubType == AcpiDataSubTypeNvs && NvsType == AcpiDataNvsType1;
   UINTN Minimum =
-      SubType == 7 ? kIntegerMinimum : (SubType == 5 && NvsType == 2 ? kType1Minimum : kElementMinimum);
+      SubType == AcpiDataSubTypeInteger ? kIntegerMinimum : (Type1 ? kType1Minimum : kElementMinimum);
   if (Record.Size() < Minimum) return false;
   Element->Signature = Signature;
   Element->SubType = SubType;
   Element->NvsType = NvsType;
-  if (!Record.PeekAt64(48, &Element->OemTableId) || !ReadLocator(Record, 68, &Element->First)) return false;
-  if (SubType == 5 && NvsType == 2 && !ReadLocator(Record, 68 + kLocatorSize, &Element->Second)) return false;
-  if (SubType == 7 && !Record.PeekAt32(152, &Element->IntegerType)) return false;
+  if (!Record.PeekAt64(kOemTableIdAt, &Element->OemTableId) ||
+      !ReadLocator(Record, kLocatorAt, &Element->First))
+    return false;
+  if (Type1 && !ReadLocator(Record, kLengthLocatorAt, &Element->Second)) return false;
+  if (SubType == AcpiDataSubTypeInteger && !Record.PeekAt32(kIntegerTypeAt, &Element->IntegerType))
+    return false;
   return true;
 }
 
@@ -101,7 +109,7 @@ bool ReadMetaRecords(const std::vector<UINT8> &MetaData, MetaRecords *Records, s
       *Error = "meta data record at offset " + std::to_string(At) + " runs past the end";
       return false;
     }
-    if (SubType >= 5 && SubType <= 7) {
+    if (SubType >= AcpiDataSubTypeNvs && SubType <= AcpiDataSubTypeInteger) {
       MetaElement Element;
       if (!ReadElement(Record, Signature, SubType, NvsType, &Element)) {
         *Error = "meta data element record at offset " + std::to_string(At) + " is too short for its kind";
@@ -114,9 +122,10 @@ bool ReadMetaRecords(const std::vector<UINT8> &MetaData, MetaRecords *Records, s
     Table.Signature = Signature;
     Table.SubType = SubType;
     Table.Rank = Rank;
-    if (Signature == kSsdt && Length >= kSsdtTableRecordSize) Record.PeekAt64(48, &Table.OemTableId);
+    if (Signature == kSsdt && Length >= kSsdtTableRecordSize)
+      Record.PeekAt64(kOemTableIdAt, &Table.OemTableId);
     UINTN FileAt = Signature == kSsdt ? kSsdtTableRecordSize : kHeaderSize;
-    if (SubType == 4) {
+    if (SubType == AcpiDataSubTypeFromFv) {
       ByteReader File = Record;
       Table.HasFile = File.Seek(FileAt) && File.ReadBytes(&Table.File, sizeof(Table.File));
     }
