@@ -312,8 +312,9 @@ TEST_F(MetaBuild, ShortOemTableIdPaddedWithNulsNamesTheTable) {
   ASSERT_EQ(All.size(), 2u);
   BOOLEAN DoNotStore = FALSE;
   EXPECT_EQ(FindSsdtTableMetaDataPtr(Ssdt.Bytes.data(), &DoNotStore), All[0]);
-  EXPECT_EQ(reinterpret_cast<ACPI_DATA_STORAGE_ELEMENT *>(All[1])->TableHeader.OemTableId, Ssdt.OemTableId)
-      << "the element record names the SSDT by its own id";
+  const UINT64 ElementOemTableId =
+      reinterpret_cast<ACPI_DATA_STORAGE_ELEMENT *>(All[1])->TableHeader.OemTableId;
+  EXPECT_EQ(ElementOemTableId, Ssdt.OemTableId) << "the element record names the SSDT by its own id";
 
   // Messages name the table as the description does, without its padding.
   ASSERT_TRUE(acpi_meta::ParseDescription("nvs SSDT:ZPNV \\NONE\n", &Desc, &Error)) << Error;
