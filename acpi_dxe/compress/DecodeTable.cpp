@@ -49,13 +49,13 @@ bool DecodeAddLongCode(DECOMPRESS_SCRATCH *Sd, UINT16 *Entry, UINT32 Code, UINT3
 
 VOID DecodeRepackTable(UINT16 *Table, UINT32 TableBits, const UINT8 *BitLen, UINT32 NumSymbols) {
   for (UINT32 Index = 0; Index < (1U << TableBits); Index++) {
-    UINT32 Symbol = Table[Index] & DECODE_ENTRY_SYMBOL_MASK;
+    UINT32 Symbol = DecodeEntrySymbol(Table[Index]);
     if (Symbol < NumSymbols) Table[Index] = static_cast<UINT16>(DecodePackEntry(Symbol, BitLen[Symbol]));
   }
 }
 
 bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *BitLen, UINT32 TableBits,
-                      UINT16 *Table, bool PackLengths) {
+                      UINT16 *Table) {
   UINT32 Start[MAX_CODE_LENGTH + 2];
   if (!DecodeFirstCodes(NumSymbols, BitLen, Start)) return false;
 
@@ -64,10 +64,12 @@ bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *Bi
   // codes put every long code after all codes of TableBits bits or fewer.
   const UINT32 JuBits = MAX_CODE_LENGTH - TableBits;
   const UINT32 TableSize = 1U << TableBits;
-  for (UINT32 Index = Start[TableBits + 1] >> JuBits; Index < TableSize; Index++) Table[Index] = 0;
+  const UINT32 FirstRoot = Start[TableBits + 1] >> JuBits;
+  for (UINT32 Index = FirstRoot; Index < TableSize; Index++) Table[Index] = 0;
 
   UINT32 Avail = NumSymbols;
-  for (UINT32 Symbol = 0; Symbol < NumSymbols; Symbol++) {
+  bool Ok = true;
+  for (UINT32 Symbol = 0; Ok && Symbol < NumSymbols; Symbol++) {
     UINT32 Len = BitLen[Symbol];
     if (Len == 0) continue;
     UINT32 Code = Start[Len];
@@ -76,12 +78,16 @@ bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *Bi
       // Complete code: Code + weight <= 2^16, so the run ends inside the table.
       UINT32 First = Code >> JuBits;
       UINT32 Last = First + (1U << (TableBits - Len));
-      UINT16 Entry = static_cast<UINT16>(PackLengths ? DecodePackEntry(Symbol, Len) : Symbol);
+      UINT16 Entry = static_cast<UINT16>(DecodePackEntry(Symbol, Len));
       for (UINT32 Index = First; Index < Last; Index++) Table[Index] = Entry;
-    } else if (!DecodeAddLongCode(Sd, &Table[Code >> JuBits], Code, Len - TableBits, TableBits,
-                                  static_cast<UINT16>(Symbol), &Avail)) {
-      return false;
+    } else {
+      Ok = DecodeAddLongCode(Sd, &Table[Code >> JuBits], Code, Len - TableBits, TableBits,
+                             static_cast<UINT16>(Symbol), &Avail);
     }
   }
-  return true;
+  // The tree builder hangs plain node numbers in the table; pack them as
+  // entries of length 0, whether or not the build went through.
+  for (UINT32 Index = FirstRoot; Index < TableSize; Index++)
+    Table[Index] = static_cast<UINT16>(DecodePackEntry(Table[Index], 0));
+  return Ok;
 }

@@ -105,40 +105,56 @@ inline UINT32 DecodeTreeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, UINT
   return Symbol;
 }
 
-// The next symbol of a set with a plain (unpacked) table.
-inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, const UINT16 *Table, UINT32 TableBits,
-                           UINT32 NumSymbols) {
-  return DecodeTreeSymbol(Sd, Window, Table[Window >> (32 - TableBits)], TableBits, NumSymbols);
+// Drops the code of a packed table entry. The shift takes the entry whole:
+// its low six bits are the length, and they are all a 64-bit shift uses.
+inline void BitsDropEntry(DECODE_BITS *Bits, UINT32 Entry) {
+  Bits->Buffer <<= (Entry & 63);
+  Bits->Count -= DecodeEntryLength(Entry);
+  if (Bits->Count < BITS_AHEAD) BitsRefill(Bits);
+}
+
+// A code longer than the table: the walk from the entry's tree node, then
+// the symbol's length from the length array. Kept out of the hot loop.
+__attribute__((noinline)) UINT32 DecodeLongSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits,
+                                                  UINT32 Node, UINT32 TableBits, UINT32 NumSymbols,
+                                                  const UINT8 *BitLen) {
+  UINT32 Symbol = DecodeTreeSymbol(Sd, BitsWindow(Bits), Node, TableBits, NumSymbols);
+  if (Symbol != DECODE_BAD_SYMBOL) BitsDrop(Bits, BitLen[Symbol]);
+  return Symbol;
+}
+
+// The next symbol of a set with its code dropped: short codes with their
+// length from the packed table, longer ones through the trees and the length
+// array. DECODE_BAD_SYMBOL, with nothing dropped, for a failed walk.
+inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, const UINT16 *Table,
+                           UINT32 TableBits, UINT32 NumSymbols, const UINT8 *BitLen) {
+  UINT32 Entry = Table[BitsWindow(Bits) >> (32 - TableBits)];
+  UINT32 Symbol = DecodeEntrySymbol(Entry);
+  if (Symbol >= NumSymbols) {
+    // Through a copy: a reader whose address escapes could not stay in registers.
+    DECODE_BITS Slow = *Bits;
+    Symbol = DecodeLongSymbol(Sd, &Slow, Symbol, TableBits, NumSymbols, BitLen);
+    *Bits = Slow;
+    return Symbol;
+  }
+  BitsDropEntry(Bits, Entry);
+  return Symbol;
 }
 
 inline UINT32 DecodeExtraSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
-  UINT32 Symbol = DecodeSymbol(Sd, BitsWindow(Bits), Sd->mPTTable, PTTABLE_BITS, NT);
-  if (Symbol != DECODE_BAD_SYMBOL) BitsDrop(Bits, Sd->mPTLen[Symbol]);
-  return Symbol;
+  return DecodeSymbol(Sd, Bits, Sd->mPTTable, PTTABLE_BITS, NT, Sd->mPTLen);
 }
 
-// A Char&Len symbol: its length comes with it from the packed table, or for a
-// code longer than the table from the length array.
 inline UINT32 DecodeC(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
-  UINT32 Window = BitsWindow(Bits);
-  UINT32 Entry = Sd->mCTable[Window >> (32 - CTABLE_BITS)];
-  UINT32 Symbol = Entry & DECODE_ENTRY_SYMBOL_MASK;
-  if (Symbol < NC) {
-    BitsDrop(Bits, Entry >> DECODE_ENTRY_LENGTH_SHIFT);
-    return Symbol;
-  }
-  Symbol = DecodeTreeSymbol(Sd, Window, Symbol, CTABLE_BITS, NC);
-  if (Symbol != DECODE_BAD_SYMBOL) BitsDrop(Bits, Sd->mCLen[Symbol]);
-  return Symbol;
+  return DecodeSymbol(Sd, Bits, Sd->mCTable, CTABLE_BITS, NC, Sd->mCLen);
 }
 
 // The position value of a match: symbol p < 2 is the value itself, a larger p
 // is followed by p - 1 raw bits below an implied top bit. False when the
 // symbol walk fails.
 inline bool DecodeP(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Value) {
-  UINT32 Symbol = DecodeSymbol(Sd, BitsWindow(Bits), Sd->mPTTable, PTTABLE_BITS, MAXNP);
+  UINT32 Symbol = DecodeSymbol(Sd, Bits, Sd->mPTTable, PTTABLE_BITS, MAXNP, Sd->mPTLen);
   if (Symbol == DECODE_BAD_SYMBOL) return false;
-  BitsDrop(Bits, Sd->mPTLen[Symbol]);
   *Value = Symbol <= 1 ? Symbol : (1U << (Symbol - 1)) + BitsTake(Bits, Symbol - 1);
   return true;
 }
@@ -149,7 +165,8 @@ inline bool DecodeP(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Val
 // outside the set would later index past the set's length array.
 bool DecodeOneSymbolTable(UINT32 Symbol, UINT32 NumSymbols, UINT8 *BitLen, UINT16 *Table, UINT32 TableSize) {
   if (Symbol >= NumSymbols) return false;
-  for (UINT32 Index = 0; Index < TableSize; Index++) Table[Index] = static_cast<UINT16>(Symbol);
+  for (UINT32 Index = 0; Index < TableSize; Index++)
+    Table[Index] = static_cast<UINT16>(DecodePackEntry(Symbol, 0));
   for (UINT32 Index = 0; Index < NumSymbols; Index++) BitLen[Index] = 0;
   return true;
 }
@@ -188,7 +205,7 @@ bool ReadPTLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 NumSymbols, UIN
     }
   }
   while (Index < NumSymbols) Sd->mPTLen[Index++] = 0;
-  return DecodeBuildTable(Sd, NumSymbols, Sd->mPTLen, PTTABLE_BITS, Sd->mPTTable, false);
+  return DecodeBuildTable(Sd, NumSymbols, Sd->mPTLen, PTTABLE_BITS, Sd->mPTTable);
 }
 
 // Zero lengths coded by Extra symbols 0..2: one zero, 3..18 zeros, 20..531 zeros.
@@ -223,7 +240,7 @@ bool ReadCLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   // way every decoder of this format behaves. The builder leaves the table
   // untouched then, and every code still writes inside the output; each
   // symbol it gives is read with its new length.
-  if (!DecodeBuildTable(Sd, NC, Sd->mCLen, CTABLE_BITS, Sd->mCTable, true))
+  if (!DecodeBuildTable(Sd, NC, Sd->mCLen, CTABLE_BITS, Sd->mCTable))
     DecodeRepackTable(Sd->mCTable, CTABLE_BITS, Sd->mCLen, NC);
   return true;
 }
@@ -264,18 +281,24 @@ void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
 }
 
 // Copies a match whose Length the caller has cut to the room left. The common
-// case, a source at least 8 bytes back with 8 bytes of room behind the match,
-// moves whole words and may write up to 7 bytes past the match: they lie
-// inside the output and the codes that follow overwrite them.
+// case, a source at least 8 bytes back with 16 bytes of room behind the match,
+// moves whole words and may write up to 13 bytes past the match: they lie
+// inside the output and the codes that follow overwrite them. Two words go
+// unconditionally, so that the short matches most streams are made of take no
+// loop (whose exit the branch predictor cannot guess).
 inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 Room) {
   const UINT32 Word = sizeof(UINT64);
-  if (Distance < Word || Room - Length < Word) {
+  if (Distance < Word || Room - Length < 2 * Word) {
     DecodeCopyExact(Out, Length, Distance);
     return;
   }
   const UINT8 *From = Out - Distance;
-  for (UINT32 Index = 0; Index < Length; Index += Word) {
-    UINT64 Chunk;
+  UINT64 Chunk;
+  __builtin_memcpy(&Chunk, From, Word);
+  __builtin_memcpy(Out, &Chunk, Word);
+  __builtin_memcpy(&Chunk, From + Word, Word);
+  __builtin_memcpy(Out + Word, &Chunk, Word);
+  for (UINT32 Index = 2 * Word; Index < Length; Index += Word) {
     __builtin_memcpy(&Chunk, From + Index, Word);
     __builtin_memcpy(Out + Index, &Chunk, Word);
   }

@@ -49,23 +49,33 @@ static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mLeft) == 50, "state layout");
 static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mCTable) == 4668, "state layout");
 static_assert(OFFSET_OF(DECOMPRESS_SCRATCH, mPBit) == 13372, "state layout");
 
-// A Char&Len table entry carries the symbol's code length above the symbol
-// (or tree node, whose length field is 0), so that one look-up gives both.
-// Symbols and nodes stay below 1024 (DECODE_TREE_NODES), lengths below 32.
-inline constexpr UINT32 DECODE_ENTRY_LENGTH_SHIFT = 10;
-inline constexpr UINT32 DECODE_ENTRY_SYMBOL_MASK = (1U << DECODE_ENTRY_LENGTH_SHIFT) - 1;
-static_assert(DECODE_TREE_NODES <= DECODE_ENTRY_SYMBOL_MASK + 1, "a node number fits below the length");
+// A table entry carries the symbol (or tree node) above its code length (0
+// for a node), so that one look-up gives both. The length sits in the low six
+// bits: a shift by the entry itself drops the code, and x86 shifts use just
+// those bits, so the hot path spends no instruction taking the length out.
+// Symbols and nodes stay below 1024 (DECODE_TREE_NODES), lengths below 64.
+inline constexpr UINT32 DECODE_ENTRY_SYMBOL_SHIFT = 6;
+inline constexpr UINT32 DECODE_ENTRY_LENGTH_MASK = (1U << DECODE_ENTRY_SYMBOL_SHIFT) - 1;
+static_assert((DECODE_TREE_NODES << DECODE_ENTRY_SYMBOL_SHIFT) <= MAX_UINT16 + 1U,
+              "a node number fits in an entry");
+static_assert(MAX_CODE_LENGTH <= DECODE_ENTRY_LENGTH_MASK, "a code length fits below the symbol");
 inline constexpr UINT32 DecodePackEntry(UINT32 Symbol, UINT32 Length) {
-  return Symbol | (Length << DECODE_ENTRY_LENGTH_SHIFT);
+  return (Symbol << DECODE_ENTRY_SYMBOL_SHIFT) | Length;
+}
+inline constexpr UINT32 DecodeEntrySymbol(UINT32 Entry) {
+  return Entry >> DECODE_ENTRY_SYMBOL_SHIFT;
+}
+inline constexpr UINT32 DecodeEntryLength(UINT32 Entry) {
+  return Entry & DECODE_ENTRY_LENGTH_MASK;
 }
 
 // Builds the look-up table (and the tree part for codes longer than TableBits)
 // of a canonical code from its NumSymbols code lengths. The lengths must form
 // a complete prefix code: every length at most 16 and their Kraft sum exactly
 // one. Returns false, and leaves the table and trees untouched, otherwise.
-// With PackLengths the entries of symbols carry their lengths (DecodePackEntry).
+// Entries are packed (DecodePackEntry); a tree root's length is 0.
 bool DecodeBuildTable(DECOMPRESS_SCRATCH *Sd, UINT32 NumSymbols, const UINT8 *BitLen, UINT32 TableBits,
-                      UINT16 *Table, bool PackLengths);
+                      UINT16 *Table);
 
 // Puts the lengths of BitLen into the entries of a packed table that were
 // built from other lengths: a table kept when its new lengths were unusable

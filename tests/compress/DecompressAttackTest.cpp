@@ -390,13 +390,14 @@ TEST(DecompressInterfaceTest, ScratchIsExactlyTheStatedSize) {
 // output must be what a byte-by-byte copy gives (an overlapping match repeats
 // its source). The oracle is that byte-by-byte copy, done here. The tail of
 // literals after the match is 1 byte (the copy must stop at the output's
-// end) or 9 bytes (room for the word copy to run past the match, which the
-// tail must then overwrite).
+// end), 9 bytes (room for one word past the match) or 17 bytes (room for the
+// two words the fast copy always moves, up to 13 bytes past a short match);
+// what runs past the match the tail must then overwrite.
 TEST(DecompressMatchCopyTest, EveryShortDistanceAndLengthCopiesBytewise) {
   const std::string Prefix = "abcdefghijklmnopqrst";
-  for (const std::string Tail : {"z", "zyxwvuZYX"}) {
+  for (const std::string Tail : {"z", "zyxwvuZYX", "zyxwvuZYXWVUTSRQP"}) {
     for (uint32_t Distance = 1; Distance <= Prefix.size(); Distance++) {
-      for (uint32_t Length : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 100u, 256u}) {
+      for (uint32_t Length : {3u, 7u, 8u, 9u, 15u, 16u, 17u, 23u, 24u, 25u, 100u, 256u}) {
         SCOPED_TRACE("distance " + std::to_string(Distance) + " length " + std::to_string(Length) + " tail " +
                      std::to_string(Tail.size()));
         std::vector<uint32_t> CSymbols(Prefix.begin(), Prefix.end());
