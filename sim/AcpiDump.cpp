@@ -10,17 +10,20 @@
 
 #include "common/ByteReader.h"
 #include "sim/AcpiTables.h"
+#include "uefi/Acpi.h"
 
 namespace sim {
 
 namespace {
 
-constexpr size_t kDescriptionHeaderSize = 36;
-constexpr size_t kFadt63Length = 276;
-constexpr size_t kFadtRevisionOffset = 8;
-constexpr size_t kFadtMinorVersionOffset = 131;
-constexpr size_t kRsdpLengthOffset = 20;
-constexpr size_t kRsdpXsdtOffset = 24;
+constexpr size_t kDescriptionHeaderSize = sizeof(EFI_ACPI_DESCRIPTION_HEADER);
+constexpr size_t kFadt63Length = EFI_ACPI_6_3_FADT_LENGTH;
+constexpr size_t kFadtLengthOffset = OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, Length);
+constexpr size_t kFadtRevisionOffset = OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, Revision);
+constexpr size_t kFadtChecksumOffset = OFFSET_OF(EFI_ACPI_DESCRIPTION_HEADER, Checksum);
+constexpr size_t kFadtMinorVersionOffset = OFFSET_OF(EFI_ACPI_6_3_FIXED_ACPI_DESCRIPTION_TABLE, MinorVersion);
+constexpr size_t kRsdpLengthOffset = OFFSET_OF(EFI_ACPI_ROOT_SYSTEM_DESCRIPTION_POINTER, Length);
+constexpr size_t kRsdpXsdtOffset = OFFSET_OF(EFI_ACPI_ROOT_SYSTEM_DESCRIPTION_POINTER, XsdtAddress);
 
 int HexValue(char Character) {
   if (Character >= '0' && Character <= '9') return Character - '0';
@@ -69,7 +72,7 @@ bool ParseHexLine(const std::string &Line, size_t *Offset, std::vector<UINT8> *B
   if (Digits == 0 || Index >= Line.size() || Line[Index] != ':') return false;
   Index++;
   Bytes->clear();
-  while (Bytes->size() < 16 && Index + 2 < Line.size() + 0 && Line[Index] == ' ' &&
+  while (Bytes->size() < 16 && Index + 2 < Line.size() && Line[Index] == ' ' &&
          HexValue(Line[Index + 1]) >= 0 && HexValue(Line[Index + 2]) >= 0 &&
          (Index + 3 == Line.size() || Line[Index + 3] == ' ')) {
     Bytes->push_back(static_cast<UINT8>(HexValue(Line[Index + 1]) * 16 + HexValue(Line[Index + 2])));
@@ -83,9 +86,9 @@ bool ParseHexLine(const std::string &Line, size_t *Offset, std::vector<UINT8> *B
 // later; 20 bytes before), every other table at 4.
 bool DeclaredLength(const DumpTable &Table, UINT32 *Length) {
   ByteReader Reader(Table.Bytes.data(), Table.Bytes.size());
-  if (!IsRsdp(Table)) return Reader.PeekAt32(4, Length);
+  if (!IsRsdp(Table)) return Reader.PeekAt32(OFFSET_OF(EFI_ACPI_COMMON_HEADER, Length), Length);
   UINT8 Revision = 0;
-  if (!Reader.PeekAt8(15, &Revision)) return false;
+  if (!Reader.PeekAt8(OFFSET_OF(EFI_ACPI_ROOT_SYSTEM_DESCRIPTION_POINTER, Revision), &Revision)) return false;
   if (Revision < 2) {
     *Length = 20;
     return true;
@@ -358,10 +361,10 @@ bool PresentFadtAs63(std::vector<UINT8> *Fadt) {
     return false;
   Fadt->resize(kFadt63Length, 0);
   UINT32 Length = kFadt63Length;
-  memcpy(Fadt->data() + 4, &Length, sizeof(Length));
+  memcpy(Fadt->data() + kFadtLengthOffset, &Length, sizeof(Length));
   (*Fadt)[kFadtRevisionOffset] = 6;
   (*Fadt)[kFadtMinorVersionOffset] = 3;
-  (*Fadt)[9] = AcpiChecksumFor(Fadt->data(), Fadt->size(), 9);
+  (*Fadt)[kFadtChecksumOffset] = AcpiChecksumFor(Fadt->data(), Fadt->size(), kFadtChecksumOffset);
   return true;
 }
 
