@@ -13,6 +13,11 @@
 #include "uefi/PiFirmwareVolume.h"
 
 namespace sim {
+
+bool StoredVariable::Is(const std::u16string &OtherName, const EFI_GUID &OtherGuid) const {
+  return Name == OtherName && SameGuid(Guid, OtherGuid);
+}
+
 namespace {
 
 constexpr UINT8 kErased = 0xFF;
@@ -293,16 +298,12 @@ bool SameHeaderFields(const StoredVariable &First, const StoredVariable &Second,
           std::memcmp(&First.TimeStamp, &Second.TimeStamp, sizeof(EFI_TIME)) == 0);
 }
 
-bool SameKey(const VarCopy &Copy, const std::u16string &Name, const EFI_GUID &Guid) {
-  return Copy.Variable.Name == Name && SameGuid(Copy.Variable.Guid, Guid);
-}
-
 // Clears state bits of every readable copy of a name and GUID.
 void MarkCopies(std::vector<UINT8> *Image, const VarStoreContents &Contents, const std::u16string &Name,
                 const EFI_GUID &Guid, UINT8 Mask) {
   for (const VarCopy &Copy : Contents.Copies) {
     const CopyKind Kind = KindOf(Copy.State);
-    if ((Kind == CopyKind::Added || Kind == CopyKind::InTransition) && SameKey(Copy, Name, Guid)) {
+    if ((Kind == CopyKind::Added || Kind == CopyKind::InTransition) && Copy.Variable.Is(Name, Guid)) {
       (*Image)[Copy.Offset + OFFSET_OF(VARIABLE_HEADER, State)] &= Mask;
     }
   }
@@ -313,7 +314,7 @@ std::vector<StoredVariable> CompactedWith(const VarStoreContents &Contents, cons
   std::vector<StoredVariable> Kept;
   bool Replaced = false;
   for (const VarCopy *Copy : Contents.CurrentCopies()) {
-    if (SameKey(*Copy, Variable.Name, Variable.Guid)) {
+    if (Copy->Variable.Is(Variable.Name, Variable.Guid)) {
       Kept.push_back(Variable);
       Replaced = true;
     } else {
@@ -328,7 +329,7 @@ std::vector<StoredVariable> CompactedWith(const VarStoreContents &Contents, cons
 
 const VarCopy *VarStoreContents::Find(const std::u16string &Name, const EFI_GUID &Guid) const {
   for (const VarCopy &Copy : Copies) {
-    if (Copy.Current && SameKey(Copy, Name, Guid)) return &Copy;
+    if (Copy.Current && Copy.Variable.Is(Name, Guid)) return &Copy;
   }
   return nullptr;
 }

@@ -27,6 +27,9 @@ struct StoredVariable {
   UINT64 MonotonicCount = 0;
   EFI_TIME TimeStamp = {};
   UINT32 PubKeyIndex = 0;
+
+  // True for the variable Name of vendor Guid: both together name a variable.
+  bool Is(const std::u16string &OtherName, const EFI_GUID &OtherGuid) const;
 };
 
 // Where the store lies in the file. Offsets count from the file's start.

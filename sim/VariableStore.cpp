@@ -157,7 +157,7 @@ bool VariableStore::Persist() {
 
 StoredVariable *VariableStore::Lookup(const std::u16string &Name, const EFI_GUID &Guid) {
   for (auto &Variable : mVariables) {
-    if (Variable.Name == Name && SameGuid(Variable.Guid, Guid)) return &Variable;
+    if (Variable.Is(Name, Guid)) return &Variable;
   }
   return nullptr;
 }

@@ -55,8 +55,7 @@ bool CustomPathBoots::ReadCache(std::vector<UINT8> *Data, UINT32 *Attributes) co
   std::string Error;
   if (!sim::ReadVariableStoreFile(StorePath, &Variables, &Error)) return false;
   for (const sim::StoredVariable &Variable : Variables) {
-    if (Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME &&
-        sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid)) {
+    if (Variable.Is(ACPI_DATA_CACHE_VARIABLE_NAME, gAcpiDataCacheVariableGuid)) {
       *Data = Variable.Data;
       *Attributes = Variable.Attributes;
       return true;
@@ -71,10 +70,7 @@ void CustomPathBoots::WriteCache(const std::vector<UINT8> &Data, UINT32 Attribut
   sim::ReadVariableStoreFile(StorePath, &Variables, &Error);  // a missing store starts empty
   std::vector<sim::StoredVariable> Kept;
   for (const sim::StoredVariable &Variable : Variables) {
-    if (!(Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME &&
-          sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid))) {
-      Kept.push_back(Variable);
-    }
+    if (!Variable.Is(ACPI_DATA_CACHE_VARIABLE_NAME, gAcpiDataCacheVariableGuid)) Kept.push_back(Variable);
   }
   Kept.push_back({gAcpiDataCacheVariableGuid, ACPI_DATA_CACHE_VARIABLE_NAME, Attributes, Data});
   ASSERT_TRUE(sim::WriteVariableStoreFile(StorePath, Kept, &Error)) << Error;

@@ -13,7 +13,7 @@ constexpr EFI_GUID kLockGuid = {0x6A85A0B9, 0x3C08, 0x4585, {0xAC, 0x1F, 0x8E, 0
 const sim::StoredVariable *FindDumped(const std::vector<sim::DumpedVariable> &Records,
                                       const std::u16string &Name, const EFI_GUID &Guid) {
   for (const sim::DumpedVariable &Record : Records) {
-    if (Record.Variable.Name == Name && sim::SameGuid(Record.Variable.Guid, Guid)) return &Record.Variable;
+    if (Record.Variable.Is(Name, Guid)) return &Record.Variable;
   }
   return nullptr;
 }

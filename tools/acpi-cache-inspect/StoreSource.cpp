@@ -14,13 +14,11 @@ namespace inspect {
 namespace {
 
 bool IsCache(const sim::StoredVariable &Variable) {
-  return Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME &&
-         sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid);
+  return Variable.Is(ACPI_DATA_CACHE_VARIABLE_NAME, gAcpiDataCacheVariableGuid);
 }
 
 bool IsLockIndicator(const sim::StoredVariable &Variable) {
-  return Variable.Name == kAcpiCacheLockIndicatorName &&
-         sim::SameGuid(Variable.Guid, gAcpiCacheLockIndicatorGuid);
+  return Variable.Is(kAcpiCacheLockIndicatorName, gAcpiCacheLockIndicatorGuid);
 }
 
 void Take(const sim::StoredVariable &Variable, size_t Offset, StoreVariable *Out) {

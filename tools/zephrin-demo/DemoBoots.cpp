@@ -252,8 +252,7 @@ bool ReadStoredCache(const std::string &StorePath, std::vector<UINT8> *Data) {
   std::string Error;
   if (!sim::ReadVariableStoreFile(StorePath, &Variables, &Error)) return false;
   for (const sim::StoredVariable &Variable : Variables) {
-    if (Variable.Name == ACPI_DATA_CACHE_VARIABLE_NAME &&
-        sim::SameGuid(Variable.Guid, gAcpiDataCacheVariableGuid)) {
+    if (Variable.Is(ACPI_DATA_CACHE_VARIABLE_NAME, gAcpiDataCacheVariableGuid)) {
       *Data = Variable.Data;
       return true;
     }
