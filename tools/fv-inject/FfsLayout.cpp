@@ -14,12 +14,6 @@ constexpr size_t kSmallSizeLimit = 0xFFFFFF;  // 24-bit size fields; the value i
 
 }  // namespace
 
-std::string Hex(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%zx", Value);
-  return Text;
-}
-
 bool WalkSections(const uint8_t *Stream, size_t Size, std::vector<SectionView> *Out, std::string *Error) {
   Out->clear();
   size_t Offset = 0;
@@ -155,14 +149,6 @@ bool BuildDriverFile(const EFI_GUID &Name, const Bytes &Pe32Image, const std::ve
     return false;
   }
   return true;
-}
-
-std::string GuidText(const EFI_GUID &Guid) {
-  return sim::GuidText(Guid, sim::GuidCase::Upper);
-}
-
-bool SameGuid(const EFI_GUID &A, const EFI_GUID &B) {
-  return std::memcmp(&A, &B, sizeof(EFI_GUID)) == 0;
 }
 
 }  // namespace fv_inject

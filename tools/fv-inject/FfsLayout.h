@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/Platform.h"
+#include "sim/VarStoreImage.h"
 #include "uefi/PiFirmwareFile.h"
 
 namespace fv_inject {
@@ -73,11 +75,15 @@ inline size_t AlignUp(size_t Value, size_t Alignment) {
 }
 
 // "0x1f": offsets and sizes in messages.
-std::string Hex(size_t Value);
+inline std::string Hex(size_t Value) {
+  return sim::HexText(Value);
+}
 
 // Registry-format text of a GUID ("EE4E5898-3914-4259-9D6E-DC7BD79403CF").
-std::string GuidText(const EFI_GUID &Guid);
-bool SameGuid(const EFI_GUID &A, const EFI_GUID &B);
+inline std::string GuidText(const EFI_GUID &Guid) {
+  return sim::GuidText(Guid, sim::GuidCase::Upper);
+}
+using sim::SameGuid;
 
 }  // namespace fv_inject
 
