@@ -26,6 +26,12 @@ if [ "$name" = restore_engine ]; then
   exit 0
 fi
 
+# The real machines' dumps as they are, for the acpidump text reader.
+if [ "$name" = acpi_dump ]; then
+  for dump in "$shared"/acpi-dumps/*.acpidump; do cat "$dump" >"$corpus/$(basename "$dump")"; done
+  exit 0
+fi
+
 # Every DSDT and SSDT of the real machines' dumps, each behind eight parameter
 # bytes: a DWord locator at the first body byte, Type 2 mode 2, size 3, offset 0.
 if [ "$name" = aml ] && [ -d "$shared/acpi-dumps" ] && command -v acpixtract >/dev/null; then
