@@ -505,6 +505,12 @@ std::string HexText(size_t Value) {
   return Text;
 }
 
+std::string HexTextUpper(UINT64 Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
 std::string GuidText(const EFI_GUID &Guid, GuidCase Case) {
   char Text[40];
   const char *Format = Case == GuidCase::Upper ? "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X"

@@ -99,6 +99,8 @@ std::vector<UINT8> NewVarStoreImage();
 
 // "0x4130": offsets and sizes as the store messages print them.
 std::string HexText(size_t Value);
+// "0x4E2F": values as the firmware's %X messages print them, upper-case digits.
+std::string HexTextUpper(UINT64 Value);
 // "NV+BS+RT" style names of the attribute bits; unnamed bits as hex.
 std::string VariableAttributeNames(UINT32 Attributes);
 // Registry format, lower case (79660e97-514b-4cfc-873f-02b3ab00c086) or upper

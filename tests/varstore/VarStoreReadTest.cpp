@@ -226,5 +226,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "variable header at offset 0x1ff8 is cut off by the end of the store at 0x2000"}),
     [](const ::testing::TestParamInfo<MutationRow> &Info) { return std::string(Info.param.Name); });
 
+// Store messages print offsets in lower case; the demo and the platform
+// tools print values the way the firmware's %X messages do.
+TEST(HostTexts, HexTextsInLowerAndUpperCase) {
+  EXPECT_EQ(sim::HexText(0x1ff8), "0x1ff8");
+  EXPECT_EQ(sim::HexTextUpper(0x7F00ABCD), "0x7F00ABCD");
+  EXPECT_EQ(sim::HexTextUpper(0), "0x0");
+  EXPECT_EQ(sim::HexTextUpper(0xFFFFFFFFFFFFFFFFULL), "0xFFFFFFFFFFFFFFFF");
+}
+
 }  // namespace
 }  // namespace varstore_test

@@ -39,12 +39,6 @@ UINT64 OemTableIdOf(const std::vector<UINT8> &Table) {
   return Id;
 }
 
-std::string Hex(UINT64 Value) {
-  char Text[24];
-  snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
-
 std::string GuidText(const EFI_GUID &Guid) {
   return sim::GuidText(Guid, sim::GuidCase::Upper);
 }
@@ -186,7 +180,8 @@ bool DumpPlatform::BackRegion(const MetaElement &Element, std::string *Error) {
     return false;
   }
   if (Length == 0 || Length > 0x1000000) {
-    *Error = TableName + " " + Element.First.Path + ": region length " + Hex(Length) + " cannot be backed";
+    *Error = TableName + " " + Element.First.Path + ": region length " + sim::HexTextUpper(Length) +
+             " cannot be backed";
     return false;
   }
   RegionBacking Backing{TableName, Element.First.Path, Address, Address, static_cast<UINT32>(Length)};
@@ -194,7 +189,7 @@ bool DumpPlatform::BackRegion(const MetaElement &Element, std::string *Error) {
     UINT64 Moved = sim::MapRegionElsewhere(Address, Length);
     UINTN Width = AmlIntegerPrefixWidth(Element.First.Prefix);
     if (Moved == 0 || (Width < 8 && (Moved >> (8 * Width)) != 0)) {
-      *Error = TableName + " " + Element.First.Path + ": " + Hex(Address) +
+      *Error = TableName + " " + Element.First.Path + ": " + sim::HexTextUpper(Address) +
                " is taken in this process and no memory the constant can name is free";
       return false;
     }

@@ -13,6 +13,7 @@
 #include "acpi_dxe/core/VarStatePolicy.h"
 #include "common/ByteReader.h"
 #include "sim/AcpiTables.h"
+#include "sim/VarStoreImage.h"
 #include "sim/VariableStore.h"
 #include "tools/acpi-cache-inspect/CacheInspector.h"
 
@@ -31,12 +32,6 @@ constexpr UINT32 kCacheVariableOverhead = sim::kVariableHeaderSize + 14 * sizeof
 // The limit a fit measurement boot runs with, so that the capture is stored
 // whatever its size.
 constexpr UINTN kMeasureVariableSize = 0x100000;
-
-std::string Hex(UINT64 Value) {
-  char Text[24];
-  snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 std::string JsonString(const std::string &Text) {
   std::string Out = "\"";
@@ -161,11 +156,12 @@ void Session::PrintPlatform(const std::string &Image) const {
           "  region %s %s: %s is taken in this process; the platform placed it at %s (%s bytes) and its "
           "table "
           "names that address\n",
-          Region.Table.c_str(), Region.Path.c_str(), Hex(Region.AmlAddress).c_str(),
-          Hex(Region.Address).c_str(), Hex(Region.Length).c_str());
+          Region.Table.c_str(), Region.Path.c_str(), sim::HexTextUpper(Region.AmlAddress).c_str(),
+          sim::HexTextUpper(Region.Address).c_str(), sim::HexTextUpper(Region.Length).c_str());
     } else {
       printf("  region %s %s: backed at %s (%s bytes), filled with a pattern\n", Region.Table.c_str(),
-             Region.Path.c_str(), Hex(Region.Address).c_str(), Hex(Region.Length).c_str());
+             Region.Path.c_str(), sim::HexTextUpper(Region.Address).c_str(),
+             sim::HexTextUpper(Region.Length).c_str());
     }
   }
 }
@@ -330,7 +326,7 @@ bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings
     Row.Source = TableSource(Install.Table.Signature, Install.Table.OemTableId, mBoard.Records);
     printf("    %-18s %-4s  %-8s  %6u bytes  from the %s%s\n", Row.Phase.c_str(), Row.Signature.c_str(),
            Row.OemTableId.c_str(), Row.Length, Row.Source.c_str(),
-           Install.Status == EFI_SUCCESS ? "" : ("  REFUSED " + Hex(Install.Status)).c_str());
+           Install.Status == EFI_SUCCESS ? "" : ("  REFUSED " + sim::HexTextUpper(Install.Status)).c_str());
     Summary.Installed.push_back(Row);
     Installed.push_back(Install.Table);
   }
@@ -340,12 +336,12 @@ bool Session::CertifiedBoot(int Number, const BootSeen &Seen, const BootSettings
       bool Allocated = false;
       for (const RegionPages &Pages : Seen.RegionAllocations) Allocated |= Pages.Address == Value.After;
       printf("  NVS region %s %s moved: %s -> %s, length %s -> %s%s\n", Value.Table.c_str(),
-             Value.Path.c_str(), Hex(Value.Before).c_str(), Hex(Value.After).c_str(),
-             Hex(Value.LengthBefore).c_str(), Hex(Value.LengthAfter).c_str(),
-             Allocated ? " (pages the driver allocated)" : "");
+             Value.Path.c_str(), sim::HexTextUpper(Value.Before).c_str(),
+             sim::HexTextUpper(Value.After).c_str(), sim::HexTextUpper(Value.LengthBefore).c_str(),
+             sim::HexTextUpper(Value.LengthAfter).c_str(), Allocated ? " (pages the driver allocated)" : "");
     } else {
       printf("  integer %s %s patched: %s -> %s\n", Value.Table.c_str(), Value.Path.c_str(),
-             Hex(Value.Before).c_str(), Hex(Value.After).c_str());
+             sim::HexTextUpper(Value.Before).c_str(), sim::HexTextUpper(Value.After).c_str());
     }
   }
   Summary.Verify = VerifyReplay(mCaptured, Installed, mBoard.Records);

@@ -7,16 +7,11 @@
 #include <set>
 
 #include "acpi_dxe/blob/BlobStream.h"
+#include "sim/VarStoreImage.h"
 
 namespace demo {
 
 namespace {
-
-std::string Hex(UINT64 Value) {
-  char Text[24];
-  snprintf(Text, sizeof(Text), "0x%llX", static_cast<unsigned long long>(Value));
-  return Text;
-}
 
 std::vector<FitEntry> Without(const std::vector<FitEntry> &Entries, const std::set<std::string> &Left) {
   std::vector<FitEntry> Kept;
@@ -114,11 +109,11 @@ std::vector<std::string> FitReport::Lines() const {
   char Line[256];
   snprintf(
       Line, sizeof(Line), "stream %u bytes of MAX_CACHE_SIZE %s: %s%s", StreamBytes,
-      Hex(MaxCacheSize).c_str(), StreamBytes <= MaxCacheSize ? "fits" : "DOES NOT FIT",
+      sim::HexTextUpper(MaxCacheSize).c_str(), StreamBytes <= MaxCacheSize ? "fits" : "DOES NOT FIT",
       StreamComplete ? "" : " (the capture stopped when the write cache was full; the rest is estimated)");
   Out.push_back(Line);
   snprintf(Line, sizeof(Line), "compressed %u bytes of %u a variable of %s can hold: %s", CompressedBytes,
-           VariableRoom, Hex(MaxVariableSize).c_str(),
+           VariableRoom, sim::HexTextUpper(MaxVariableSize).c_str(),
            CompressedBytes <= VariableRoom ? "fits" : "DOES NOT FIT");
   Out.push_back(Line);
   Out.push_back("share of the stream per table (entry and elements):");
