@@ -51,9 +51,13 @@ EFI_STATUS HobListCopyWithAppended(const VOID *HobList, UINTN ListSize, const HO
   UINTN Needed = 0;
   EFI_STATUS Status = HobListCopySize(ListSize, Hobs, HobCount, &Needed);
   if (EFI_ERROR(Status)) return Status;
-  if (HobList == NULL || Copy == NULL || ListSize < sizeof(EFI_HOB_GENERIC_HEADER) || CopySize < Needed) {
-    return EFI_INVALID_PARAMETER;
-  }
+  if (HobList == NULL || Copy == NULL || CopySize < Needed) return EFI_INVALID_PARAMETER;
+  // The old end HOB is moved by its place at ListSize: a size that is not the
+  // list's own would copy a piece of some other HOB as the end.
+  UINTN Measured = 0;
+  Status = HobListMeasure(HobList, ListSize, &Measured);
+  if (EFI_ERROR(Status)) return Status;
+  if (Measured != ListSize) return EFI_COMPROMISED_DATA;
   UINT8 *Out = static_cast<UINT8 *>(Copy);
   const UINTN EndHobSize = sizeof(EFI_HOB_GENERIC_HEADER);
   // Everything but the old end HOB, which moves behind the appended ones.

@@ -26,7 +26,8 @@ EFI_STATUS HobListMeasure(const VOID *HobList, UINTN Limit, UINTN *Size);
 EFI_STATUS HobListCopySize(UINTN ListSize, const HOB_TO_APPEND *Hobs, UINTN HobCount, UINTN *CopySize);
 
 // Writes the copy into Copy (CopySize bytes, 8-byte aligned) and points the
-// handoff HOB's end-of-list field at the copy's own end HOB.
+// handoff HOB's end-of-list field at the copy's own end HOB. ListSize must be
+// the list's size as HobListMeasure gives it: EFI_COMPROMISED_DATA otherwise.
 EFI_STATUS HobListCopyWithAppended(const VOID *HobList, UINTN ListSize, const HOB_TO_APPEND *Hobs,
                                    UINTN HobCount, VOID *Copy, UINTN CopySize);
 

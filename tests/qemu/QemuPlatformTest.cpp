@@ -160,6 +160,16 @@ TEST(HobListCopyTest, RefusesListsThatDoNotEndAndBuffersThatAreShort) {
   HOB_TO_APPEND Hob = {&kFirstGuid, NULL, 0};
   std::vector<UINT64> Copy(16);
   EXPECT_EQ(EFI_INVALID_PARAMETER, HobListCopyWithAppended(List.data(), 112, &Hob, 1, Copy.data(), 112 + 16));
+  // A size that is not the measured list's: the end HOB is not where the copy
+  // would take it from.
+  std::vector<UINT64> Roomy(32);
+  EXPECT_EQ(EFI_COMPROMISED_DATA, HobListCopyWithAppended(List.data(), 104, &Hob, 1, Roomy.data(), 256))
+      << "list cut before its end HOB";
+  List.push_back(0);
+  EXPECT_EQ(EFI_COMPROMISED_DATA, HobListCopyWithAppended(List.data(), 120, &Hob, 1, Roomy.data(), 256))
+      << "size beyond the end HOB";
+  List.pop_back();
+  EXPECT_EQ(EFI_SUCCESS, HobListCopyWithAppended(List.data(), 112, &Hob, 1, Roomy.data(), 256));
   HOB_TO_APPEND Huge = {&kFirstGuid, List.data(), 0xFFE9};
   EXPECT_EQ(EFI_BAD_BUFFER_SIZE, HobListCopySize(112, &Huge, 1, &Size));
   Huge.DataSize = 0xFFE0;
