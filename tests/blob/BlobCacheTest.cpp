@@ -16,6 +16,7 @@
 #include "acpi_dxe/core/DebugLib.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "tests/blob/BlobTestSupport.h"
+#include "tests/support/HostFiles.h"
 #include "tests/support/RowPrinter.h"
 
 namespace blobtest {
@@ -29,10 +30,9 @@ std::string VectorPath(const std::string &Name) {
 }
 
 bool ReadFile(const std::string &Path, Bytes *Out) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) return false;
-  Out->assign(std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>());
-  return true;
+  std::optional<Bytes> Data = test_support::ReadHostFile(Path);
+  if (Data) *Out = std::move(*Data);
+  return Data.has_value();
 }
 
 // Our own compressor's output for a stream, as FlushCache stores it.
@@ -228,7 +228,9 @@ struct VectorRow {
   const char *Expected;  // decoded bytes, nullptr when the stream is refused
   EFI_STATUS Status;
 };
-[[maybe_unused]] void PrintTo(const VectorRow &Row, std::ostream *Out) { *Out << Row.Stream; }
+[[maybe_unused]] void PrintTo(const VectorRow &Row, std::ostream *Out) {
+  *Out << Row.Stream;
+}
 
 class BlobCacheVectorTest : public BlobCacheTest, public ::testing::WithParamInterface<VectorRow> {};
 
@@ -422,7 +424,8 @@ TEST_F(BlobCacheTest, VariableOfExactlyTheMaximumSizeIsAccepted) {
   BLOB_HANDLE Read = 0;
   ASSERT_EQ(OpenBlobStream(&Read, BlobAccessRead), EFI_SUCCESS);
   EXPECT_EQ(ReadStream(), Stream);
-  EXPECT_TRUE(Logged(DEBUG_INFO, "FillCache - read 0x40000 bytes from AcpiDataCache variable (compressed).\n"));
+  EXPECT_TRUE(
+      Logged(DEBUG_INFO, "FillCache - read 0x40000 bytes from AcpiDataCache variable (compressed).\n"));
 }
 
 TEST_F(BlobCacheTest, MissingRuntimeServicesAreReported) {

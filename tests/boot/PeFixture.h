@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/HostFiles.h"
+
 namespace pe_fixture {
 
-inline std::vector<uint8_t> ReadFile(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
+using test_support::ReadHostFileOrEmpty;
 
 inline uint32_t Get32(const std::vector<uint8_t> &File, size_t Offset) {
   uint32_t Value = 0;

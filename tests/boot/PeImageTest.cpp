@@ -20,7 +20,7 @@ using File = std::vector<uint8_t>;
 // The probe driver built from fixtures/ProbeDriver.cpp by the build, or nothing.
 File ProbeImage() {
 #ifdef ZEPHRIN_PROBE_DRIVER
-  return ReadFile(ZEPHRIN_PROBE_DRIVER);
+  return ReadHostFileOrEmpty(ZEPHRIN_PROBE_DRIVER);
 #else
   return File();
 #endif

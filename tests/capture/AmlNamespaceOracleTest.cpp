@@ -22,6 +22,7 @@
 #include "acpi_dxe/capture/AmlNameFinder.h"
 #include "acpi_dxe/capture/AmlPrimitives.h"
 #include "tests/capture/CaptureTestSupport.h"
+#include "tests/support/HostFiles.h"
 
 namespace {
 
@@ -242,11 +243,6 @@ std::vector<Declared> ListingDeclarations(const std::string &Listing, const std:
   return Out;
 }
 
-std::vector<UINT8> ReadBytes(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::vector<UINT8>(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
 // Per kind: declarations the listing has, and how many of them the walk matched.
 struct Tally {
   std::map<std::string, std::pair<size_t, size_t>> ByKind;  // kind -> {listed, matched}
@@ -256,7 +252,7 @@ struct Tally {
 
 // Disassembles the table at TablePath (in a folder of its own) and compares.
 void CompareTable(const std::string &TablePath, const std::string &Label, Tally *Result) {
-  const std::vector<UINT8> Table = ReadBytes(TablePath);
+  const std::vector<UINT8> Table = test_support::ReadHostFileOrEmpty(TablePath);
   const std::string Dir = TablePath.substr(0, TablePath.rfind('/'));
   const std::string Base = TablePath.substr(Dir.size() + 1, TablePath.rfind('.') - Dir.size() - 1);
   RunCommand("cd '" + Dir + "' && iasl -vs -l -d '" + TablePath + "'");
@@ -336,7 +332,8 @@ TEST_P(AmlNamespaceOracle, SampleTableMatchesTheDisassembly) {
   RunCommand("rm -rf '" + Dir + "'");
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, AmlNamespaceOracle, testing::Values("dsdt", "ssdt_nvs", "ssdt_nonnvs", "aml_grammar"));
+INSTANTIATE_TEST_SUITE_P(Fixtures, AmlNamespaceOracle,
+                         testing::Values("dsdt", "ssdt_nvs", "ssdt_nonnvs", "aml_grammar"));
 
 // --- The real machines' dumps ----------------------------------------------------
 

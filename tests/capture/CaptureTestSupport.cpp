@@ -11,6 +11,7 @@
 #include "acpi_dxe/capture/AmlPrimitives.h"
 #include "acpi_dxe/core/DxeServices.h"
 #include "sim/DriverBinding.h"
+#include "tests/support/HostFiles.h"
 
 namespace capture_test {
 
@@ -70,12 +71,7 @@ bool ToolAvailable(const std::string &Tool) {
 
 std::string RunCommand(const std::string &Command) {
   std::string Output;
-  FILE *Pipe = popen((Command + " 2>&1").c_str(), "r");
-  if (Pipe == nullptr) return Output;
-  char Chunk[4096];
-  size_t Got = 0;
-  while ((Got = fread(Chunk, 1, sizeof(Chunk), Pipe)) > 0) Output.append(Chunk, Got);
-  pclose(Pipe);
+  test_support::RunHostCommand(Command + " 2>&1", &Output);
   return Output;
 }
 

@@ -21,18 +21,6 @@ std::string VectorDir() {
   return Manifest.good() ? Dir : std::string();
 }
 
-std::optional<Bytes> ReadFile(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) return std::nullopt;
-  return Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
-
-bool WriteFile(const std::string &Path, const Bytes &Data) {
-  std::ofstream Out(Path, std::ios::binary);
-  Out.write(reinterpret_cast<const char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
-  return static_cast<bool>(Out);
-}
-
 Bytes PseudoRandomBytes(size_t Size, uint32_t Seed) {
   Bytes Out(Size);
   uint32_t State = Seed * 2654435761u + 1;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/Platform.h"
+#include "tests/support/HostFiles.h"
 #include "uefi/UefiBaseType.h"
 
 namespace compress_test {
@@ -21,8 +22,9 @@ using Bytes = std::vector<uint8_t>;
 
 // Directory of the reference vectors; empty when the shared data is absent.
 std::string VectorDir();
-std::optional<Bytes> ReadFile(const std::string &Path);
-bool WriteFile(const std::string &Path, const Bytes &Data);
+
+using test_support::ReadHostFile;
+using test_support::WriteHostFile;
 
 // Deterministic test data.
 Bytes PseudoRandomBytes(size_t Size, uint32_t Seed);

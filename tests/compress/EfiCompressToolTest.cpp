@@ -44,7 +44,7 @@ class EfiCompressToolTest : public ::testing::Test {
     int Status = std::system(("'" + mTool + "' " + Arguments + " 2> '" + Err + "'").c_str());
     ToolRun Run;
     Run.Exit = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-    std::optional<Bytes> Text = ReadFile(Err);
+    std::optional<Bytes> Text = ReadHostFile(Err);
     if (Text) Run.Stderr.assign(Text->begin(), Text->end());
     return Run;
   }
@@ -56,24 +56,24 @@ TEST_F(EfiCompressToolTest, CompressThenDecompressRestoresTheFile) {
   Bytes Input = RepeatingText(50000);
   Bytes Noise = PseudoRandomBytes(5000, 21);
   Input.insert(Input.end(), Noise.begin(), Noise.end());
-  ASSERT_TRUE(WriteFile(PathOf("in.bin"), Input));
+  ASSERT_TRUE(WriteHostFile(PathOf("in.bin"), Input));
   ToolRun Packed = RunTool("compress '" + PathOf("in.bin") + "' '" + PathOf("packed.efi") + "'");
   ASSERT_EQ(Packed.Exit, 0) << Packed.Stderr;
   ToolRun Unpacked = RunTool("decompress '" + PathOf("packed.efi") + "' '" + PathOf("out.bin") + "'");
   ASSERT_EQ(Unpacked.Exit, 0) << Unpacked.Stderr;
-  std::optional<Bytes> Stream = ReadFile(PathOf("packed.efi"));
-  std::optional<Bytes> Output = ReadFile(PathOf("out.bin"));
+  std::optional<Bytes> Stream = ReadHostFile(PathOf("packed.efi"));
+  std::optional<Bytes> Output = ReadHostFile(PathOf("out.bin"));
   ASSERT_TRUE(Stream && Output);
   EXPECT_LT(Stream->size(), Input.size());
   EXPECT_TRUE(*Output == Input);
 }
 
 TEST_F(EfiCompressToolTest, EmptyFileRoundTrips) {
-  ASSERT_TRUE(WriteFile(PathOf("empty.bin"), Bytes()));
+  ASSERT_TRUE(WriteHostFile(PathOf("empty.bin"), Bytes()));
   ASSERT_EQ(RunTool("compress '" + PathOf("empty.bin") + "' '" + PathOf("empty.efi") + "'").Exit, 0);
-  EXPECT_EQ(ReadFile(PathOf("empty.efi"))->size(), 16u);
+  EXPECT_EQ(ReadHostFile(PathOf("empty.efi"))->size(), 16u);
   ASSERT_EQ(RunTool("decompress '" + PathOf("empty.efi") + "' '" + PathOf("empty.out") + "'").Exit, 0);
-  EXPECT_TRUE(ReadFile(PathOf("empty.out"))->empty());
+  EXPECT_TRUE(ReadHostFile(PathOf("empty.out"))->empty());
 }
 
 struct BadInputRow {
@@ -96,7 +96,7 @@ class EfiCompressBadInputTest : public EfiCompressToolTest,
                                 public ::testing::WithParamInterface<BadInputRow> {};
 
 TEST_P(EfiCompressBadInputTest, DecompressFailsWithMessage) {
-  ASSERT_TRUE(WriteFile(PathOf("bad.efi"), GetParam().File));
+  ASSERT_TRUE(WriteHostFile(PathOf("bad.efi"), GetParam().File));
   ToolRun Run = RunTool("decompress '" + PathOf("bad.efi") + "' '" + PathOf("out.bin") + "'");
   EXPECT_EQ(Run.Exit, 1);
   EXPECT_NE(Run.Stderr.find(GetParam().Message), std::string::npos) << Run.Stderr;

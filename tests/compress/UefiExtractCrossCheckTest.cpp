@@ -35,7 +35,7 @@ std::string GuidText(const EFI_GUID &Guid) {
 }
 
 std::string ReadText(const fs::path &Path) {
-  std::optional<Bytes> Data = ReadFile(Path.string());
+  std::optional<Bytes> Data = ReadHostFile(Path.string());
   return Data ? std::string(Data->begin(), Data->end()) : std::string();
 }
 
@@ -116,7 +116,7 @@ TEST_F(UefiExtractCrossCheckTest, ExtractsOriginalBytesFromOurStreams) {
   };
   std::string Vectors = VectorDir();
   if (!Vectors.empty()) {
-    std::optional<Bytes> Acpi = ReadFile(Vectors + "/inputs/acpi_like_40k.bin");
+    std::optional<Bytes> Acpi = ReadHostFile(Vectors + "/inputs/acpi_like_40k.bin");
     if (Acpi) Payloads.push_back({"acpi_like_40k", *Acpi});
   }
 
@@ -133,7 +133,7 @@ TEST_F(UefiExtractCrossCheckTest, ExtractsOriginalBytesFromOurStreams) {
     Builder.AddFile(File);
   }
   fs::path Image = mDir / "volume.fv";
-  ASSERT_TRUE(WriteFile(Image.string(), Builder.Build()));
+  ASSERT_TRUE(WriteHostFile(Image.string(), Builder.Build()));
 
   std::string Command =
       "'" + mTool->string() + "' '" + Image.string() + "' all > '" + (mDir / "log.txt").string() + "' 2>&1";
@@ -151,7 +151,7 @@ TEST_F(UefiExtractCrossCheckTest, ExtractsOriginalBytesFromOurStreams) {
         << ReadText(*Section / "info.txt");
     std::optional<fs::path> Raw = FindChild(*Section, "Raw section");
     ASSERT_TRUE(Raw.has_value()) << "no RAW section decoded inside the compressed section";
-    std::optional<Bytes> Body = ReadFile((*Raw / "body.bin").string());
+    std::optional<Bytes> Body = ReadHostFile((*Raw / "body.bin").string());
     ASSERT_TRUE(Body.has_value());
     EXPECT_EQ(Body->size(), Payloads[Index].Data.size());
     EXPECT_TRUE(*Body == Payloads[Index].Data) << "UEFIExtract decoded different bytes";

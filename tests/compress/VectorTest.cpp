@@ -21,7 +21,7 @@ class VectorTest : public PlatformTest {
     if (mDir.empty()) GTEST_SKIP() << "reference vectors not found under " << ZEPHRIN_SHARED_DIR;
   }
   Bytes Load(const std::string &Relative) {
-    std::optional<Bytes> Data = ReadFile(mDir + "/" + Relative);
+    std::optional<Bytes> Data = ReadHostFile(mDir + "/" + Relative);
     EXPECT_TRUE(Data.has_value()) << "missing vector " << Relative;
     return Data.value_or(Bytes());
   }

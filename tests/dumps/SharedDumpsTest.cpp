@@ -15,6 +15,7 @@
 
 #include "acpi_dxe/blob/BlobCache.h"
 #include "sim/AcpiTables.h"
+#include "tests/support/HostFiles.h"
 #include "tools/sample-platform/DumpPlatform.h"
 #include "tools/zephrin-demo/DemoBoots.h"
 #include "tools/zephrin-demo/ReplayCheck.h"
@@ -42,12 +43,7 @@ bool Exists(const std::string &Path) {
 
 std::string RunCommand(const std::string &Command) {
   std::string Output;
-  FILE *Pipe = popen(Command.c_str(), "r");
-  if (Pipe == nullptr) return Output;
-  char Buffer[4096];
-  size_t Read = 0;
-  while ((Read = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output.append(Buffer, Read);
-  pclose(Pipe);
+  test_support::RunHostCommand(Command, &Output);
   return Output;
 }
 

@@ -18,9 +18,9 @@ class FvInjectCliTest : public testing::Test {
   void SetUp() override {
     char Template[] = "/tmp/fv_inject_cli.XXXXXX";
     mDir = mkdtemp(Template);
-    ASSERT_TRUE(WriteBytes(Path("in.fd"), BuildSyntheticImage(SyntheticLayout{}).Image));
-    ASSERT_TRUE(WriteBytes(Path("driver.efi"), PseudoRandom(500, 50)));
-    ASSERT_TRUE(WriteBytes(Path("not-firmware.fd"), Bytes(0x10000, 0)));
+    ASSERT_TRUE(WriteHostFile(Path("in.fd"), BuildSyntheticImage(SyntheticLayout{}).Image));
+    ASSERT_TRUE(WriteHostFile(Path("driver.efi"), PseudoRandom(500, 50)));
+    ASSERT_TRUE(WriteHostFile(Path("not-firmware.fd"), Bytes(0x10000, 0)));
   }
   void TearDown() override {
     std::error_code Ignored;

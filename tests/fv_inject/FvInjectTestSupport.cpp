@@ -182,18 +182,6 @@ bool OpenImage(const Bytes &Image, size_t MainVolumeLength, OpenedImage *Out, st
   return false;
 }
 
-std::optional<Bytes> ReadBytes(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) return std::nullopt;
-  return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
-bool WriteBytes(const std::string &Path, const Bytes &Data) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out.write(reinterpret_cast<const char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
-  return static_cast<bool>(Out);
-}
-
 Bytes PseudoRandom(size_t Size, uint32_t Seed) {
   Bytes Out(Size);
   uint32_t State = Seed * 2654435761u + 1;
@@ -229,14 +217,7 @@ std::optional<std::string> FindProgram(const std::string &Name) {
 }
 
 int RunCommand(const std::string &Command, std::string *Output) {
-  Output->clear();
-  FILE *Pipe = popen((Command + " 2>&1").c_str(), "r");
-  if (Pipe == nullptr) return -1;
-  char Buffer[4096];
-  size_t Got = 0;
-  while ((Got = fread(Buffer, 1, sizeof(Buffer), Pipe)) > 0) Output->append(Buffer, Got);
-  int Status = pclose(Pipe);
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+  return test_support::RunHostCommand(Command + " 2>&1", Output);
 }
 
 }  // namespace fv_inject_test

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/HostFiles.h"
 #include "uefi/PiFirmwareFile.h"
 
 namespace fv_inject_test {
@@ -74,8 +75,8 @@ struct OpenedImage {
 };
 bool OpenImage(const Bytes &Image, size_t MainVolumeLength, OpenedImage *Out, std::string *Why);
 
-std::optional<Bytes> ReadBytes(const std::string &Path);
-bool WriteBytes(const std::string &Path, const Bytes &Data);
+using test_support::ReadHostFile;
+using test_support::WriteHostFile;
 Bytes PseudoRandom(size_t Size, uint32_t Seed);
 std::string GuidString(const EFI_GUID &Guid);
 // The UCS-2 form of a user-interface name, terminator included.

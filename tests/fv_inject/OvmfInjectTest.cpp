@@ -39,13 +39,13 @@ constexpr EFI_GUID kOvmfDxeCore = {
 
 const char kOvmfDir[] = ZEPHRIN_OVMF_DIR;
 
-#define REQUIRE_OVMF(Image)                                                        \
-  std::optional<Bytes> Image = ReadBytes(std::string(kOvmfDir) + "/OVMF_CODE.fd"); \
+#define REQUIRE_OVMF(Image)                                                           \
+  std::optional<Bytes> Image = ReadHostFile(std::string(kOvmfDir) + "/OVMF_CODE.fd"); \
   if (!Image) GTEST_SKIP() << kOvmfDir << "/OVMF_CODE.fd not found (Debian package ovmf)"
 
 std::optional<Bytes> ProbeImage() {
 #ifdef ZEPHRIN_PROBE_DXE
-  return ReadBytes(ZEPHRIN_PROBE_DXE);
+  return ReadHostFile(ZEPHRIN_PROBE_DXE);
 #else
   return std::nullopt;
 #endif
@@ -118,7 +118,7 @@ std::optional<Extracted> RunUefiExtract(const std::string &Tool, const std::stri
           &Out.Messages) != 0) {
     return std::nullopt;
   }
-  std::optional<Bytes> Report = ReadBytes(Image + ".report.txt");
+  std::optional<Bytes> Report = ReadHostFile(Image + ".report.txt");
   if (!Report) return std::nullopt;
   Out.Report.assign(Report->begin(), Report->end());
   return Out;
@@ -132,7 +132,7 @@ std::optional<Bytes> ExtractBody(const std::string &Tool, const std::string &Ima
   std::string Ignored;
   RunCommand(Tool + " \"" + Image + "\" " + GuidString(File) + " -o \"" + Out + "\" -m body -t " + Type,
              &Ignored);
-  return ReadBytes(Out + "/body.bin");
+  return ReadHostFile(Out + "/body.bin");
 }
 
 TEST(OvmfInjectTest, UefiExtractFindsOurFilesAndEveryOriginalFileUnchanged) {
@@ -149,8 +149,8 @@ TEST(OvmfInjectTest, UefiExtractFindsOurFilesAndEveryOriginalFileUnchanged) {
   ASSERT_EQ(Injected.size(), Original->size());
 
   ScratchDir Dir;
-  ASSERT_TRUE(WriteBytes(Dir / "original.fd", *Original));
-  ASSERT_TRUE(WriteBytes(Dir / "injected.fd", Injected));
+  ASSERT_TRUE(WriteHostFile(Dir / "original.fd", *Original));
+  ASSERT_TRUE(WriteHostFile(Dir / "injected.fd", Injected));
   std::optional<Extracted> Before = RunUefiExtract(*Tool, Dir / "original.fd");
   std::optional<Extracted> After = RunUefiExtract(*Tool, Dir / "injected.fd");
   ASSERT_TRUE(Before && After);
@@ -256,7 +256,7 @@ std::string BootAndReadDebugLog(const std::string &Qemu, const ScratchDir &Dir, 
   }
   const auto Deadline = std::chrono::steady_clock::now() + Limit;
   while (std::chrono::steady_clock::now() < Deadline) {
-    std::optional<Bytes> Log = ReadBytes(Serial);
+    std::optional<Bytes> Log = ReadHostFile(Serial);
     if (Log && std::string(Log->begin(), Log->end()).find("BdsDxe") != std::string::npos) break;
     if (waitpid(Child, nullptr, WNOHANG) == Child) {
       Child = 0;
@@ -268,15 +268,15 @@ std::string BootAndReadDebugLog(const std::string &Qemu, const ScratchDir &Dir, 
     kill(Child, SIGTERM);
     waitpid(Child, nullptr, 0);
   }
-  std::optional<Bytes> Log = ReadBytes(Debug);
-  std::optional<Bytes> SerialLog = ReadBytes(Serial);
+  std::optional<Bytes> Log = ReadHostFile(Debug);
+  std::optional<Bytes> SerialLog = ReadHostFile(Serial);
   return (Log ? std::string(Log->begin(), Log->end()) : "") + "--- serial ---\n" +
          (SerialLog ? std::string(SerialLog->begin(), SerialLog->end()) : "");
 }
 
 TEST(OvmfInjectTest, BootsAndDispatchesTheFilesWhoseDependenciesHold) {
   REQUIRE_OVMF(Original);
-  std::optional<Bytes> Vars = ReadBytes(std::string(kOvmfDir) + "/OVMF_VARS.fd");
+  std::optional<Bytes> Vars = ReadHostFile(std::string(kOvmfDir) + "/OVMF_VARS.fd");
   std::optional<std::string> Qemu = FindProgram("qemu-system-x86_64");
   std::optional<Bytes> ProbeBytes = ProbeImage();
   if (!Qemu || !Vars)
@@ -288,8 +288,8 @@ TEST(OvmfInjectTest, BootsAndDispatchesTheFilesWhoseDependenciesHold) {
   ASSERT_TRUE(fv_inject::InjectDrivers(*Original, ThreeProbes(*ProbeBytes), &Injected, &Summary, &Error))
       << Error;
   ScratchDir Dir;
-  ASSERT_TRUE(WriteBytes(Dir / "injected.fd", Injected));
-  ASSERT_TRUE(WriteBytes(Dir / "vars.fd", *Vars));
+  ASSERT_TRUE(WriteHostFile(Dir / "injected.fd", Injected));
+  ASSERT_TRUE(WriteHostFile(Dir / "vars.fd", *Vars));
   const std::string Log = BootAndReadDebugLog(*Qemu, Dir, std::chrono::seconds(120));
   const std::string Line = "fv-inject probe: dispatched from file ";
   EXPECT_NE(Log.find(Line + GuidString(kProbeAlways) + "\n"), std::string::npos) << Log;

@@ -25,7 +25,7 @@ class BootedCache : public InspectorBoots {
     UINT32 Attributes = 0;
     EXPECT_TRUE(ReadCache(&Data, &Attributes));
     const std::string Path = Dir + "/AcpiDataCache-79660e97-514b-4cfc-873f-02b3ab00c086";
-    EXPECT_TRUE(WriteFile(Path, WithPrefix(Attributes, Data)));
+    EXPECT_TRUE(WriteHostFile(Path, WithPrefix(Attributes, Data)));
     return Path;
   }
   const Bytes &Compiled(const std::string &Name) {
@@ -91,13 +91,13 @@ TEST_F(BootedCache, ListsTheCaptureInOrderAndExtractsItsTables) {
   // Tables the platform installs unchanged come back byte for byte; the FADT
   // (linked to FACS and DSDT by the platform) and the FACS by name and size.
   const std::string Tables = Dir + "/tables/";
-  EXPECT_TRUE(ReadFile(Tables + "02-DSDT.dat") == Compiled("dsdt"));
-  EXPECT_TRUE(ReadFile(Tables + "11-SSDT.dat") == Compiled("ssdt_nvs"));
-  EXPECT_TRUE(ReadFile(Tables + "14-SSDT.dat") == Compiled("ssdt_nonnvs"));
-  EXPECT_TRUE(ReadFile(Tables + "09-APIC.dat") == Compiled("apic"));
-  EXPECT_TRUE(ReadFile(Tables + "10-MCFG.dat") == Compiled("mcfg"));
-  EXPECT_EQ(ReadFile(Tables + "00-FACP.dat").size(), 276u);
-  EXPECT_EQ(ReadFile(Tables + "01-FACS.dat").size(), 64u);
+  EXPECT_TRUE(ReadHostFileOrEmpty(Tables + "02-DSDT.dat") == Compiled("dsdt"));
+  EXPECT_TRUE(ReadHostFileOrEmpty(Tables + "11-SSDT.dat") == Compiled("ssdt_nvs"));
+  EXPECT_TRUE(ReadHostFileOrEmpty(Tables + "14-SSDT.dat") == Compiled("ssdt_nonnvs"));
+  EXPECT_TRUE(ReadHostFileOrEmpty(Tables + "09-APIC.dat") == Compiled("apic"));
+  EXPECT_TRUE(ReadHostFileOrEmpty(Tables + "10-MCFG.dat") == Compiled("mcfg"));
+  EXPECT_EQ(ReadHostFileOrEmpty(Tables + "00-FACP.dat").size(), 276u);
+  EXPECT_EQ(ReadHostFileOrEmpty(Tables + "01-FACS.dat").size(), 64u);
   if (!capture_test::ToolAvailable("iasl")) GTEST_SKIP() << "iasl not installed";
   for (const char *Name : {"00-FACP", "01-FACS", "02-DSDT", "09-APIC", "10-MCFG", "11-SSDT", "14-SSDT"}) {
     EXPECT_TRUE(capture_test::IaslDisassembles(Tables + Name + ".dat")) << Name;

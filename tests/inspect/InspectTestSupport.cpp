@@ -123,17 +123,6 @@ std::string MakeTempDir() {
   return Template;
 }
 
-bool WriteFile(const std::string &Path, const Bytes &Data) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out.write(reinterpret_cast<const char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
-  return static_cast<bool>(Out);
-}
-
-Bytes ReadFile(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> SplitLines(const std::string &Text) {
   std::vector<std::string> Lines;
   size_t Start = 0;
@@ -154,8 +143,8 @@ ToolRun RunInspector(const std::vector<std::string> &Arguments) {
   Line += " > '" + Dir + "/out' 2> '" + Dir + "/err'";
   const int Status = std::system(Line.c_str());
   Run.Exit = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-  const Bytes Out = ReadFile(Dir + "/out");
-  const Bytes Err = ReadFile(Dir + "/err");
+  const Bytes Out = ReadHostFileOrEmpty(Dir + "/out");
+  const Bytes Err = ReadHostFileOrEmpty(Dir + "/err");
   Run.Stdout.assign(Out.begin(), Out.end());
   Run.Stderr.assign(Err.begin(), Err.end());
   std::filesystem::remove_all(Dir);

@@ -11,6 +11,7 @@
 #include "acpi_dxe/capture/AcpiDataStorage.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/SamplePlatform.h"
+#include "tests/support/HostFiles.h"
 
 namespace inspect_test {
 
@@ -64,8 +65,8 @@ std::string InspectorPath();
 ToolRun RunInspector(const std::vector<std::string> &Arguments);
 // A fresh temporary folder for this test; removed by the caller.
 std::string MakeTempDir();
-bool WriteFile(const std::string &Path, const Bytes &Data);
-Bytes ReadFile(const std::string &Path);
+using test_support::ReadHostFileOrEmpty;
+using test_support::WriteHostFile;
 std::vector<std::string> SplitLines(const std::string &Text);
 
 }  // namespace inspect_test

@@ -30,7 +30,7 @@ class InspectTool : public SampleCacheTest {
   }
   std::string SampleFile(const Bytes &Data) {
     const std::string Path = Dir + "/AcpiDataCache-79660e97-514b-4cfc-873f-02b3ab00c086";
-    EXPECT_TRUE(WriteFile(Path, Data));
+    EXPECT_TRUE(WriteHostFile(Path, Data));
     return Path;
   }
 
@@ -41,7 +41,7 @@ class InspectTool : public SampleCacheTest {
 // published, byte for byte, with its own signature and Length.
 void ExpectTableFile(const std::string &Path, const Bytes &Published) {
   SCOPED_TRACE(Path);
-  const Bytes File = ReadFile(Path);
+  const Bytes File = ReadHostFileOrEmpty(Path);
   ASSERT_GE(File.size(), 8u);
   uint32_t Length = 0;
   std::memcpy(&Length, File.data() + 4, 4);
@@ -185,7 +185,7 @@ TEST_F(InspectTool, HelpDocumentsTheFormRule) {
 TEST_F(InspectTool, UnwritableExtractDirectoryExitsThree) {
   const std::string Cache = SampleFile(CaptureSample(AcpiDataSubTypeFromStorage));
   const std::string Blocker = Dir + "/file";
-  ASSERT_TRUE(WriteFile(Blocker, Bytes{1}));
+  ASSERT_TRUE(WriteHostFile(Blocker, Bytes{1}));
   const ToolRun Run = RunInspector({"--extract", Blocker + "/tables", Cache});
   EXPECT_EQ(Run.Exit, 3);
   EXPECT_EQ(Run.Stderr.rfind("acpi-cache-inspect: " + Cache + ": cannot create " + Blocker + "/tables: ", 0),

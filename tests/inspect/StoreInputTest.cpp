@@ -35,7 +35,7 @@ class StoreInput : public ::testing::Test {
   }
   std::string Write(const std::string &Name, const Bytes &Data) {
     const std::string Path = Dir + "/" + Name;
-    EXPECT_TRUE(WriteFile(Path, Data));
+    EXPECT_TRUE(WriteHostFile(Path, Data));
     return Path;
   }
   std::string Dir;
@@ -102,7 +102,7 @@ class FlashImageInput : public InspectorBoots {};
 TEST_F(FlashImageInput, StoreASimulatedBootWroteIsFoundInsideTheFlashImage) {
   const sim::BootResult Result = Boot();
   ASSERT_EQ(Result.End, sim::BootEnd::Normal) << Result.Describe();
-  const Bytes Store = ReadFile(StorePath);
+  const Bytes Store = ReadHostFileOrEmpty(StorePath);
   ASSERT_EQ(Store.size(), 0x84000u);
   Bytes Flash(0x400000, 0xFF);
   const Bytes Code =
@@ -110,7 +110,7 @@ TEST_F(FlashImageInput, StoreASimulatedBootWroteIsFoundInsideTheFlashImage) {
   std::memcpy(Flash.data() + 0x10000, Code.data(), Code.size());
   std::memcpy(Flash.data() + 0x200000, Store.data(), Store.size());
   const std::string Path = Dir + "/flash.bin";
-  ASSERT_TRUE(WriteFile(Path, Flash));
+  ASSERT_TRUE(WriteHostFile(Path, Flash));
 
   const ToolRun Run = RunInspector({"--varstore", Path});
   ASSERT_EQ(Run.Exit, 0) << Run.Stderr;
@@ -149,11 +149,11 @@ TEST_P(BadStoreInput, ExitsOneNamingTheOffset) {
 }
 
 Bytes OvmfStore() {
-  return ReadFile(FixturePath("OVMF_VARS_4M.cache.fd"));
+  return ReadHostFileOrEmpty(FixturePath("OVMF_VARS_4M.cache.fd"));
 }
 
 Bytes ShellDump() {
-  return ReadFile(FixturePath("ovmf-shell.dmp"));
+  return ReadHostFileOrEmpty(FixturePath("ovmf-shell.dmp"));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -10,6 +10,8 @@
 #include <iterator>
 #include <vector>
 
+#include "tests/support/HostFiles.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -23,11 +25,10 @@ const char *const kTeImage = nullptr;
 #endif
 
 bool ReadFile(const char *Path, Bytes *Out) {
-  if (Path == nullptr) return false;
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) return false;
-  Out->assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-  return true;
+  std::optional<Bytes> Data;
+  if (Path != nullptr) Data = test_support::ReadHostFile(Path);
+  if (Data) *Out = std::move(*Data);
+  return Data.has_value();
 }
 
 uint16_t U16(const Bytes &B, size_t At) {

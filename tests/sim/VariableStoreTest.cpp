@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/Platform.h"
+#include "tests/support/HostFiles.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ sim::PlatformOptions FreshStoreOptions(const std::string &Path) {
   sim::PlatformOptions Options;
   Options.VariableStorePath = Path;
   return Options;
-}
-
-std::vector<UINT8> ReadWholeFile(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::vector<UINT8>(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
 }
 
 class VariableStoreTest : public ::testing::Test {
@@ -298,7 +294,7 @@ TEST(VariablePersistence, StoreFileIsAnOvmfShapedVariableStore) {
     ASSERT_EQ(Boot.RuntimeServices()->SetVariable(const_cast<CHAR16 *>(u"Kept"), &kVendor, kNvBs, 3, Data),
               EFI_SUCCESS);
   }
-  const std::vector<UINT8> Image = ReadWholeFile(Path);
+  const std::vector<UINT8> Image = test_support::ReadHostFileOrEmpty(Path);
   ASSERT_EQ(Image.size(), 0x84000u);
   sim::VarStoreContents Contents;
   std::string Error;
@@ -315,7 +311,7 @@ TEST(VariablePersistence, StoreFileIsAnOvmfShapedVariableStore) {
 // ones stay behind) and its next write keeps the file's geometry.
 TEST(VariablePersistence, StoreOvmfWroteCarriesItsVariablesIntoASimulatedBoot) {
   const std::string Fixture = std::string(ZEPHRIN_VARSTORE_FIXTURE_DIR) + "/OVMF_VARS_4M.cache.fd";
-  const std::vector<UINT8> Original = ReadWholeFile(Fixture);
+  const std::vector<UINT8> Original = test_support::ReadHostFileOrEmpty(Fixture);
   ASSERT_FALSE(Original.empty()) << Fixture;
   std::string Path = TempStorePath();
   {
@@ -342,7 +338,7 @@ TEST(VariablePersistence, StoreOvmfWroteCarriesItsVariablesIntoASimulatedBoot) {
     ASSERT_EQ(Boot.RuntimeServices()->SetVariable(const_cast<CHAR16 *>(u"Added"), &kVendor, kNvBs, 2, Data),
               EFI_SUCCESS);
   }
-  const std::vector<UINT8> Written = ReadWholeFile(Path);
+  const std::vector<UINT8> Written = test_support::ReadHostFileOrEmpty(Path);
   ASSERT_EQ(Written.size(), Original.size());
   sim::VarStoreContents Contents;
   std::string Error;

@@ -20,7 +20,7 @@ constexpr size_t kTeHeaderSize = 40;
 
 File ProbePeim() {
 #ifdef ZEPHRIN_PROBE_PEIM
-  return ReadFile(ZEPHRIN_PROBE_PEIM);
+  return ReadHostFileOrEmpty(ZEPHRIN_PROBE_PEIM);
 #else
   return File();
 #endif

@@ -17,7 +17,7 @@ class EfiVarstoreTool : public ::testing::Test {
     const Bytes Original = Fixture("OVMF_VARS_4M.cache.fd");
     ASSERT_FALSE(Original.empty());
     Store = TempPath("vars.fd");
-    ASSERT_TRUE(WriteFile(Store, Original));
+    ASSERT_TRUE(WriteHostFile(Store, Original));
   }
   void TearDown() override {
     for (const std::string &Path : {Store, TempPath("out"), TempPath("in")}) std::remove(Path.c_str());
@@ -48,14 +48,14 @@ TEST_F(EfiVarstoreTool, GetSetAndDeleteGoThroughTheFile) {
   ToolRun Run = RunTool({"get", Store, "AcpiDataCache", kCache, TempPath("out")});
   ASSERT_EQ(Run.Exit, 0) << Run.Stderr;
   EXPECT_EQ(Run.Stdout, "0x00000003\n");
-  EXPECT_TRUE(ReadFile(TempPath("out")) == Fixture("sample_cache.bin"));
+  EXPECT_TRUE(ReadHostFileOrEmpty(TempPath("out")) == Fixture("sample_cache.bin"));
 
-  ASSERT_TRUE(WriteFile(TempPath("in"), {0xDE, 0xAD}));
+  ASSERT_TRUE(WriteHostFile(TempPath("in"), {0xDE, 0xAD}));
   Run = RunTool({"set", Store, "AcpiDataCache", kCache, "0x3", TempPath("in")});
   ASSERT_EQ(Run.Exit, 0) << Run.Stderr;
-  EXPECT_EQ(ReadFile(Store).size(), 0x84000u);
+  EXPECT_EQ(ReadHostFileOrEmpty(Store).size(), 0x84000u);
   Run = RunTool({"get", Store, "AcpiDataCache", kCache, TempPath("out")});
-  EXPECT_TRUE(ReadFile(TempPath("out")) == (Bytes{0xDE, 0xAD}));
+  EXPECT_TRUE(ReadHostFileOrEmpty(TempPath("out")) == (Bytes{0xDE, 0xAD}));
 
   Run = RunTool({"delete", Store, "AcpiDataCache", kCache});
   ASSERT_EQ(Run.Exit, 0) << Run.Stderr;
@@ -85,7 +85,7 @@ std::string WithStore(std::string Text, const std::string &Store) {
 TEST_P(EfiVarstoreErrors, ExitStatusAndMessage) {
   std::vector<std::string> Arguments;
   for (const std::string &Argument : GetParam().Arguments) Arguments.push_back(WithStore(Argument, Store));
-  if (std::string(GetParam().Name) == "NotAStore") ASSERT_TRUE(WriteFile(Store, Bytes(0x100, 0)));
+  if (std::string(GetParam().Name) == "NotAStore") ASSERT_TRUE(WriteHostFile(Store, Bytes(0x100, 0)));
   const ToolRun Run = RunTool(Arguments);
   EXPECT_EQ(Run.Exit, GetParam().Exit);
   EXPECT_EQ(Run.Stderr.substr(0, Run.Stderr.find('\n')), WithStore(GetParam().Stderr, Store));

@@ -21,23 +21,12 @@ constexpr size_t kFvHeaderLength = 0x48;
 
 }  // namespace
 
-Bytes ReadFile(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
-bool WriteFile(const std::string &Path, const Bytes &Data) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out.write(reinterpret_cast<const char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
-  return static_cast<bool>(Out);
-}
-
 Bytes Fixture(const std::string &Name) {
-  return ReadFile(std::string(ZEPHRIN_VARSTORE_FIXTURE_DIR) + "/" + Name);
+  return ReadHostFileOrEmpty(std::string(ZEPHRIN_VARSTORE_FIXTURE_DIR) + "/" + Name);
 }
 
 Bytes PristineOvmfVars() {
-  return ReadFile("/usr/share/OVMF/OVMF_VARS_4M.fd");
+  return ReadHostFileOrEmpty("/usr/share/OVMF/OVMF_VARS_4M.fd");
 }
 
 void Put16(Bytes *Data, size_t Offset, uint16_t Value) {
@@ -99,8 +88,8 @@ ToolRun RunTool(const std::vector<std::string> &Arguments) {
   Line += " > '" + Out + "' 2> '" + Err + "'";
   const int Status = std::system(Line.c_str());
   Run.Exit = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-  const Bytes OutBytes = ReadFile(Out);
-  const Bytes ErrBytes = ReadFile(Err);
+  const Bytes OutBytes = ReadHostFileOrEmpty(Out);
+  const Bytes ErrBytes = ReadHostFileOrEmpty(Err);
   Run.Stdout.assign(OutBytes.begin(), OutBytes.end());
   Run.Stderr.assign(ErrBytes.begin(), ErrBytes.end());
   std::filesystem::remove(Out);

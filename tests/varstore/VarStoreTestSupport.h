@@ -11,6 +11,7 @@
 
 #include "sim/Platform.h"
 #include "sim/VarStoreImage.h"
+#include "tests/support/HostFiles.h"
 
 namespace varstore_test {
 
@@ -56,8 +57,8 @@ struct ToolRun {
 };
 ToolRun RunTool(const std::vector<std::string> &Arguments);
 std::string TempPath(const std::string &Name);
-bool WriteFile(const std::string &Path, const Bytes &Data);
-Bytes ReadFile(const std::string &Path);
+using test_support::ReadHostFileOrEmpty;
+using test_support::WriteHostFile;
 
 }  // namespace varstore_test
 
