@@ -51,7 +51,7 @@ inline void BitsRefill(DECODE_BITS *Bits) {
     UINT32 Whole = (63 - Bits->Count) / UINT8_BIT;
     Bits->Next += Whole;
     Bits->Left -= Whole;
-    Bits->Count += Whole * UINT8_BIT;
+    Bits->Count |= 64 - UINT8_BIT;  // Count + Whole * 8, for any Count below 64
     return;
   }
   while (Bits->Count <= 64 - UINT8_BIT) {
@@ -70,10 +70,15 @@ inline UINT32 BitsWindow(const DECODE_BITS *Bits) {
   return static_cast<UINT32>(Bits->Buffer >> 32);
 }
 
-// Drops NumBits (at most 33) bits.
-inline void BitsDrop(DECODE_BITS *Bits, UINT32 NumBits) {
+// Drops NumBits (at most the loaded ones) bits and loads no more.
+inline void BitsSkip(DECODE_BITS *Bits, UINT32 NumBits) {
   Bits->Buffer <<= NumBits;
   Bits->Count -= NumBits;
+}
+
+// Drops NumBits (at most 33) bits.
+inline void BitsDrop(DECODE_BITS *Bits, UINT32 NumBits) {
+  BitsSkip(Bits, NumBits);
   if (Bits->Count < BITS_AHEAD) BitsRefill(Bits);
 }
 
@@ -143,20 +148,6 @@ inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, cons
 
 inline UINT32 DecodeExtraSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   return DecodeSymbol(Sd, Bits, Sd->mPTTable, PTTABLE_BITS, NT, Sd->mPTLen);
-}
-
-inline UINT32 DecodeC(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
-  return DecodeSymbol(Sd, Bits, Sd->mCTable, CTABLE_BITS, NC, Sd->mCLen);
-}
-
-// The position value of a match: symbol p < 2 is the value itself, a larger p
-// is followed by p - 1 raw bits below an implied top bit. False when the
-// symbol walk fails.
-inline bool DecodeP(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Value) {
-  UINT32 Symbol = DecodeSymbol(Sd, Bits, Sd->mPTTable, PTTABLE_BITS, MAXNP, Sd->mPTLen);
-  if (Symbol == DECODE_BAD_SYMBOL) return false;
-  *Value = Symbol <= 1 ? Symbol : (1U << (Symbol - 1)) + BitsTake(Bits, Symbol - 1);
-  return true;
 }
 
 // ---- Code-length tables ---------------------------------------------------
@@ -245,13 +236,15 @@ bool ReadCLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   return true;
 }
 
-// Opens a block: its code count (0 stands for 65,536) and its three code tables.
-bool DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Codes) {
+// Opens a block: reads its code count (0 stands for 65,536) and its three code
+// tables, and returns the count; 0 when a table is unusable. Kept out of the
+// decoding loop, which it would otherwise crowd out of registers.
+__attribute__((noinline)) UINT32 DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   UINT32 Count = BitsTake(Bits, 16);
-  *Codes = Count != 0 ? Count : 1U << 16;
-  if (!ReadPTLen(Sd, Bits, NT, TBIT, 3)) return false;
-  if (!ReadCLen(Sd, Bits)) return false;
-  return ReadPTLen(Sd, Bits, MAXNP, Sd->mPBit, MAX_UINT32);
+  if (!ReadPTLen(Sd, Bits, NT, TBIT, 3) || !ReadCLen(Sd, Bits) ||
+      !ReadPTLen(Sd, Bits, MAXNP, Sd->mPBit, MAX_UINT32))
+    return 0;
+  return Count != 0 ? Count : 1U << 16;
 }
 
 // ---- Output -----------------------------------------------------------------
@@ -304,9 +297,52 @@ inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 R
   }
 }
 
+// ---- The decoding loop ------------------------------------------------------
+
+// Loaded bits every code of the loop starts with: enough for a Char&Len table
+// look-up before the buffer is topped up.
+constexpr UINT32 CODE_BITS_AHEAD = CTABLE_BITS;
+
+// The symbol of a look-up entry taken before the buffer was topped up: short
+// codes drop their bits unchecked (the top-up left at least 56 loaded), longer
+// ones walk the trees. DECODE_BAD_SYMBOL for a failed walk.
+inline UINT32 DecodeLoopSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 Entry,
+                               UINT32 TableBits, UINT32 NumSymbols, const UINT8 *BitLen) {
+  UINT32 Symbol = DecodeEntrySymbol(Entry);
+  if (Symbol >= NumSymbols) {
+    DECODE_BITS Slow = *Bits;
+    Symbol = DecodeLongSymbol(Sd, &Slow, Symbol, TableBits, NumSymbols, BitLen);
+    *Bits = Slow;
+    return Symbol;
+  }
+  BitsSkip(Bits, Entry & 63);  // the shift takes the entry whole, as in BitsDropEntry
+  return Symbol;
+}
+
+// The position value of a match whose Char&Len code the loop has just dropped
+// (at least 40 loaded bits left). The raw bits of a well-formed stream (12 at
+// most) fit in what is loaded; only a longer run tops the buffer up first, so
+// that the next code still starts with CODE_BITS_AHEAD bits.
+inline UINT32 DecodeLoopPosition(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+  UINT32 Entry = Sd->mPTTable[BitsWindow(Bits) >> (32 - PTTABLE_BITS)];
+  UINT32 Symbol = DecodeLoopSymbol(Sd, Bits, Entry, PTTABLE_BITS, MAXNP, Sd->mPTLen);
+  if (Symbol <= 1 || Symbol == DECODE_BAD_SYMBOL) return Symbol;
+  UINT32 RawBits = Symbol - 1;
+  if (RawBits + CODE_BITS_AHEAD > Bits->Count) BitsRefill(Bits);
+  UINT32 Raw = static_cast<UINT32>(Bits->Buffer >> (64 - RawBits));
+  BitsSkip(Bits, RawBits);
+  return (1U << RawBits) + Raw;
+}
+
 // Decodes until the output is full or a check fails. Each pass writes at least
 // one byte or stops, so the loop ends after at most mOrigSize passes. The hot
 // state (reader, output position, codes left) stays in locals.
+//
+// Each code tops the reader up once, with no test on how much is loaded: the
+// look-up into the Char&Len table reads the buffer before the top-up (its 12
+// bits are loaded already), and the top-up leaves at least 56 bits, enough for
+// a Char&Len and a Position code. A test per dropped code, taken or not as the
+// code lengths fall, is what the branch predictor cannot learn.
 void DecodeStream(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Reader) {
   DECODE_BITS Bits = *Reader;
   UINT8 *const Out = Sd->mDstBase;
@@ -316,24 +352,30 @@ void DecodeStream(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Reader) {
   bool Bad = false;
   while (OutPos < OrigSize) {
     if (Codes == 0) {
+      BitsRefill(&Bits);  // the header's readers keep BITS_AHEAD loaded
       *Reader = Bits;
-      Bad = !DecodeBlockHeader(Sd, Reader, &Codes);
+      Codes = DecodeBlockHeader(Sd, Reader);
       Bits = *Reader;
-      if (Bad) break;
+      if (Codes == 0) {
+        Bad = true;
+        break;
+      }
     }
     Codes--;
-    UINT32 Symbol = DecodeC(Sd, &Bits);
+    UINT32 Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
+    BitsRefill(&Bits);
+    UINT32 Symbol = DecodeLoopSymbol(Sd, &Bits, Entry, CTABLE_BITS, NC, Sd->mCLen);
     if (Symbol < 256) {
       Out[OutPos++] = static_cast<UINT8>(Symbol);
       continue;
     }
-    UINT32 Position;
-    if (Symbol == DECODE_BAD_SYMBOL || !DecodeP(Sd, &Bits, &Position)) {
+    if (Symbol == DECODE_BAD_SYMBOL) {
       Bad = true;
       break;
     }
+    UINT32 Position = DecodeLoopPosition(Sd, &Bits);
     UINT32 Distance = Position + 1;
-    if (Distance > OutPos) {  // would read before the first output byte
+    if (Position == DECODE_BAD_SYMBOL || Distance > OutPos) {  // or would read before the first output byte
       Bad = true;
       break;
     }
