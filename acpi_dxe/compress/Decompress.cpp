@@ -21,13 +21,22 @@ namespace {
 // The reader keeps up to 64 bits of the stream in one word and loads the
 // source eight bytes at a time while eight remain. It lives in a local copy
 // during decoding (the output stores could alias anything in the scratch) and
-// leaves its position in the scratch when decoding ends.
+// leaves its position in the scratch when decoding ends. The end of the stream
+// is a pointer, not a count, so that a refill changes one field less; and the
+// fields leave no padding, which a copy of the reader would otherwise carry
+// along in registers of the decoding loop.
 struct DECODE_BITS {
   UINT64 Buffer;      // stream bits from bit 63 down; below the loaded ones, zero or the stream's next bits
-  UINT32 Count;       // loaded bits at the top of Buffer (input past the end loads as zero bits)
   const UINT8 *Next;  // next bit-stream byte not yet loaded
-  UINT32 Left;        // bit-stream bytes not yet loaded
+  const UINT8 *End;   // the byte after the bit stream
+  UINTN Count;        // loaded bits at the top of Buffer (input past the end loads as zero bits)
 };
+static_assert(sizeof(DECODE_BITS) == 4 * sizeof(UINT64), "reader without padding");
+
+// Bit-stream bytes not yet loaded.
+inline UINTN BitsLeft(const DECODE_BITS *Bits) {
+  return static_cast<UINTN>(Bits->End - Bits->Next);
+}
 
 // Loaded bits kept ahead of every look. The longest single take is 33 bits (a
 // length 7+ whose unary part fills its 32-bit window), and every look sees a
@@ -40,29 +49,47 @@ inline UINT64 DecodeLoadBigEndian64(const UINT8 *Bytes) {
   return __builtin_bswap64(Word);
 }
 
-// Tops the buffer up. With eight or more bytes left one word is loaded; the
-// whole bytes that fit count as loaded, and the part of the next byte that also
-// lands is that byte's own bits, which the next load ORs in again unchanged.
-// Near the end bytes come one at a time, then zeros: never a byte past the
-// announced compressed size.
-inline void BitsRefill(DECODE_BITS *Bits) {
-  if (Bits->Left >= sizeof(UINT64)) {
-    Bits->Buffer |= DecodeLoadBigEndian64(Bits->Next) >> Bits->Count;
-    UINT32 Whole = (63 - Bits->Count) / UINT8_BIT;
-    Bits->Next += Whole;
-    Bits->Left -= Whole;
-    Bits->Count |= 64 - UINT8_BIT;  // Count + Whole * 8, for any Count below 64
-    return;
-  }
+// Tops the buffer up from the stream's last seven bytes or fewer: one byte at a
+// time, then zeros, never a byte past the announced compressed size. Reached
+// only near the end, so kept out of the loops that refill.
+__attribute__((noinline)) void BitsRefillTail(DECODE_BITS *Bits) {
   while (Bits->Count <= 64 - UINT8_BIT) {
     UINT64 Byte = 0;
-    if (Bits->Left != 0) {
-      Byte = *Bits->Next++;
-      Bits->Left--;
-    }
+    if (Bits->Next != Bits->End) Byte = *Bits->Next++;
     Bits->Buffer |= Byte << (64 - UINT8_BIT - Bits->Count);
     Bits->Count += UINT8_BIT;
   }
+}
+
+// Tops the buffer up to at least 56 loaded bits from a stream with eight or
+// more bytes left: one word is loaded, the whole bytes that fit count as
+// loaded, and the part of the next byte that also lands is that byte's own
+// bits, which the next load ORs in again unchanged.
+inline void BitsRefillWord(DECODE_BITS *Bits) {
+  Bits->Buffer |= DecodeLoadBigEndian64(Bits->Next) >> Bits->Count;
+  Bits->Next += (63 - Bits->Count) / UINT8_BIT;
+  Bits->Count |= 64 - UINT8_BIT;  // Count + 8 per whole byte, for any Count below 64
+}
+
+// The tail's refill, through a copy: a reader whose address escapes could
+// not stay in registers.
+inline void BitsRefillTailCopy(DECODE_BITS *Bits) {
+  DECODE_BITS Tail = *Bits;
+  BitsRefillTail(&Tail);
+  *Bits = Tail;
+}
+
+// Tops the buffer up to at least 56 loaded bits.
+inline void BitsRefill(DECODE_BITS *Bits) {
+  if (BitsLeft(Bits) >= sizeof(UINT64))
+    BitsRefillWord(Bits);
+  else
+    BitsRefillTailCopy(Bits);
+}
+
+// The reader may refill a word at a time while Next lies below this bound.
+inline const UINT8 *BitsWordLimit(const DECODE_BITS *Bits) {
+  return BitsLeft(Bits) >= sizeof(UINT64) ? Bits->End - (sizeof(UINT64) - 1) : Bits->Next;
 }
 
 // The next 32 bits, first bit in bit 31.
@@ -237,9 +264,8 @@ bool ReadCLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
 }
 
 // Opens a block: reads its code count (0 stands for 65,536) and its three code
-// tables, and returns the count; 0 when a table is unusable. Kept out of the
-// decoding loop, which it would otherwise crowd out of registers.
-__attribute__((noinline)) UINT32 DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+// tables, and returns the count; 0 when a table is unusable.
+UINT32 DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   UINT32 Count = BitsTake(Bits, 16);
   if (!ReadPTLen(Sd, Bits, NT, TBIT, 3) || !ReadCLen(Sd, Bits) ||
       !ReadPTLen(Sd, Bits, MAXNP, Sd->mPBit, MAX_UINT32))
@@ -256,7 +282,7 @@ __attribute__((noinline)) UINT32 DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECOD
 // that byte lies inside the match's source. With Stride >= 8 each 8-byte chunk
 // then reads only bytes written before it and moves as one word.
 // Distance is a position value + 1, so never 0; the check says so to the reader.
-void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
+__attribute__((noinline)) void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
   if (Distance == 0) return;
   const UINT8 *From = Out - Distance;
   const UINT32 Word = sizeof(UINT64);
@@ -315,7 +341,13 @@ inline UINT32 DecodeLoopSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, 
     *Bits = Slow;
     return Symbol;
   }
-  BitsSkip(Bits, Entry & 63);  // the shift takes the entry whole, as in BitsDropEntry
+  // The shift takes the entry whole (its low six bits are all a 64-bit shift
+  // uses), while the count takes the length apart: written as one masked
+  // value, both would wait for the mask, one step longer on the chain from
+  // one look-up to the next.
+  static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
+  Bits->Buffer <<= (Entry & 63);
+  Bits->Count -= Entry & 31;
   return Symbol;
 }
 
@@ -334,68 +366,99 @@ inline UINT32 DecodeLoopPosition(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits
   return (1U << RawBits) + Raw;
 }
 
-// Decodes until the output is full or a check fails. Each pass writes at least
-// one byte or stops, so the loop ends after at most mOrigSize passes. The hot
-// state (reader, output position, codes left) stays in locals.
+// Where the decoding loop stands: the output, the bytes written and the
+// uncompressed size, and the codes left in the current block.
+struct DECODE_OUTPUT {
+  UINT8 *Start;
+  UINTN Pos;
+  UINTN Size;
+  UINTN Codes;
+};
+
+// Decodes codes of the current block until none is left, the output is full
+// or a check fails (false). A function of its own, with its state in locals
+// and calls only on its rare paths: the block header's readers, inlined into
+// the same loop, left too few registers for that state.
 //
 // Each code tops the reader up once, with no test on how much is loaded: the
 // look-up into the Char&Len table reads the buffer before the top-up (its 12
 // bits are loaded already), and the top-up leaves at least 56 bits, enough for
 // a Char&Len and a Position code. A test per dropped code, taken or not as the
 // code lengths fall, is what the branch predictor cannot learn.
-void DecodeStream(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Reader) {
+//
+// A literal takes one code and writes one byte, so the position at which the
+// block's codes would run out if all were literals (CodesEnd) moves only with
+// a match: one bound (Stop) then ends the loop for both limits.
+__attribute__((noinline)) bool DecodeBlockCodes(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Reader,
+                                                DECODE_OUTPUT *Output) {
   DECODE_BITS Bits = *Reader;
-  UINT8 *const Out = Sd->mDstBase;
-  const UINT32 OrigSize = Sd->mOrigSize;
-  UINT32 OutPos = 0;
-  UINT32 Codes = 0;
-  bool Bad = false;
-  while (OutPos < OrigSize) {
-    if (Codes == 0) {
-      BitsRefill(&Bits);  // the header's readers keep BITS_AHEAD loaded
-      *Reader = Bits;
-      Codes = DecodeBlockHeader(Sd, Reader);
-      Bits = *Reader;
-      if (Codes == 0) {
-        Bad = true;
-        break;
-      }
-    }
-    Codes--;
+  const UINT8 *const WordLimit = BitsWordLimit(&Bits);
+  UINT8 *const Out = Output->Start;
+  const UINTN Size = Output->Size;
+  UINTN Pos = Output->Pos;
+  UINTN CodesEnd = Pos + Output->Codes;
+  UINTN Stop = CodesEnd < Size ? CodesEnd : Size;
+  bool Ok = true;
+  while (Pos < Stop) {
     UINT32 Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
-    BitsRefill(&Bits);
+    if (Bits.Next < WordLimit)
+      BitsRefillWord(&Bits);
+    else
+      BitsRefillTailCopy(&Bits);
     UINT32 Symbol = DecodeLoopSymbol(Sd, &Bits, Entry, CTABLE_BITS, NC, Sd->mCLen);
     if (Symbol < 256) {
-      Out[OutPos++] = static_cast<UINT8>(Symbol);
+      Out[Pos++] = static_cast<UINT8>(Symbol);
       continue;
     }
     if (Symbol == DECODE_BAD_SYMBOL) {
-      Bad = true;
+      Ok = false;
       break;
     }
     UINT32 Position = DecodeLoopPosition(Sd, &Bits);
-    UINT32 Distance = Position + 1;
-    if (Position == DECODE_BAD_SYMBOL || Distance > OutPos) {  // or would read before the first output byte
-      Bad = true;
+    if (Position == DECODE_BAD_SYMBOL || Position >= Pos) {
+      Ok = false;  // or the match would read before the first output byte
       break;
     }
-    UINT32 Length = Symbol - (256 - THRESHOLD);
-    UINT32 Room = OrigSize - OutPos;
+    UINTN Length = Symbol - (256 - THRESHOLD);
+    UINTN Room = Size - Pos;
     if (Length > Room) Length = Room;
-    DecodeCopyMatch(Out + OutPos, Length, Distance, Room);
-    OutPos += Length;
+    DecodeCopyMatch(Out + Pos, static_cast<UINT32>(Length), Position + 1, static_cast<UINT32>(Room));
+    Pos += Length;
+    CodesEnd += Length - 1;
+    Stop = CodesEnd < Size ? CodesEnd : Size;
   }
   *Reader = Bits;
-  Sd->mOutBuf = OutPos;
-  Sd->mBlockSize = static_cast<UINT16>(Codes);
-  if (Bad) Sd->mBadTableFlag = 1;
+  Output->Pos = Pos;
+  Output->Codes = CodesEnd - Pos;
+  return Ok;
+}
+
+// Decodes until the output is full or a check fails. Each code writes at least
+// one byte or stops decoding, so decoding ends after at most mOrigSize codes.
+void DecodeStream(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+  DECODE_OUTPUT Output = {Sd->mDstBase, 0, Sd->mOrigSize, 0};
+  bool Ok = true;
+  while (Ok && Output.Pos < Output.Size) {
+    if (Output.Codes == 0) {
+      BitsRefill(Bits);  // the header's readers keep BITS_AHEAD loaded
+      Output.Codes = DecodeBlockHeader(Sd, Bits);
+      if (Output.Codes == 0) {
+        Ok = false;
+        break;
+      }
+    }
+    Ok = DecodeBlockCodes(Sd, Bits, &Output);
+  }
+  Sd->mOutBuf = static_cast<UINT32>(Output.Pos);
+  Sd->mBlockSize = static_cast<UINT16>(Output.Codes);
+  if (!Ok) Sd->mBadTableFlag = 1;
 }
 
 // Leaves the reader's position in the scratch: the bytes it has loaded and
 // left, and the next 32 bits and the loaded ones after them.
 void DecodeSaveReader(DECOMPRESS_SCRATCH *Sd, const DECODE_BITS *Bits) {
   Sd->mInBuf = static_cast<UINT32>(Bits->Next - Sd->mSrcBase);
-  Sd->mCompSize = Bits->Left;
+  Sd->mCompSize = static_cast<UINT32>(BitsLeft(Bits));
   Sd->mBitBuf = BitsWindow(Bits);
   Sd->mSubBitBuf = static_cast<UINT32>(Bits->Buffer);
   Sd->mBitCount = static_cast<UINT16>(Bits->Count - 32);
@@ -438,7 +501,7 @@ EFI_STATUS Decompress(const VOID *Source, VOID *Destination, VOID *Scratch) {
   Sd->mCompSize = CompSize;
   Sd->mOrigSize = OrigSize;
 
-  DECODE_BITS Bits = {0, 0, Sd->mSrcBase, CompSize};
+  DECODE_BITS Bits = {0, Sd->mSrcBase, Sd->mSrcBase + CompSize, 0};
   BitsRefill(&Bits);
   DecodeStream(Sd, &Bits);
   DecodeSaveReader(Sd, &Bits);
