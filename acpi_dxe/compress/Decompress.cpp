@@ -329,6 +329,16 @@ inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 R
 // look-up before the buffer is topped up.
 constexpr UINT32 CODE_BITS_AHEAD = CTABLE_BITS;
 
+// Drops the code of a table entry. The shift takes the entry whole (its low
+// six bits are all a 64-bit shift uses), while the count takes the length
+// apart: written as one masked value, both would wait for the mask, one step
+// longer on the chain from one look-up to the next.
+inline void BitsSkipEntry(DECODE_BITS *Bits, UINT32 Entry) {
+  static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
+  Bits->Buffer <<= (Entry & 63);
+  Bits->Count -= Entry & 31;
+}
+
 // The symbol of a look-up entry taken before the buffer was topped up: short
 // codes drop their bits unchecked (the top-up left at least 56 loaded), longer
 // ones walk the trees. DECODE_BAD_SYMBOL for a failed walk.
@@ -341,13 +351,7 @@ inline UINT32 DecodeLoopSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, 
     *Bits = Slow;
     return Symbol;
   }
-  // The shift takes the entry whole (its low six bits are all a 64-bit shift
-  // uses), while the count takes the length apart: written as one masked
-  // value, both would wait for the mask, one step longer on the chain from
-  // one look-up to the next.
-  static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
-  Bits->Buffer <<= (Entry & 63);
-  Bits->Count -= Entry & 31;
+  BitsSkipEntry(Bits, Entry);
   return Symbol;
 }
 
@@ -393,13 +397,13 @@ __attribute__((noinline)) bool DecodeBlockCodes(const DECOMPRESS_SCRATCH *Sd, DE
                                                 DECODE_OUTPUT *Output) {
   DECODE_BITS Bits = *Reader;
   const UINT8 *const WordLimit = BitsWordLimit(&Bits);
-  UINT8 *const Out = Output->Start;
-  const UINTN Size = Output->Size;
-  UINTN Pos = Output->Pos;
-  UINTN CodesEnd = Pos + Output->Codes;
-  UINTN Stop = CodesEnd < Size ? CodesEnd : Size;
+  UINT8 *const Start = Output->Start;
+  UINT8 *const End = Start + Output->Size;
+  UINT8 *Out = Start + Output->Pos;
+  UINTN CodesEnd = Output->Pos + Output->Codes;  // an offset: it may lie past the output
+  UINT8 *Stop = CodesEnd < Output->Size ? Start + CodesEnd : End;
   bool Ok = true;
-  while (Pos < Stop) {
+  while (Out < Stop) {
     UINT32 Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
     if (Bits.Next < WordLimit)
       BitsRefillWord(&Bits);
@@ -407,7 +411,16 @@ __attribute__((noinline)) bool DecodeBlockCodes(const DECOMPRESS_SCRATCH *Sd, DE
       BitsRefillTailCopy(&Bits);
     UINT32 Symbol = DecodeLoopSymbol(Sd, &Bits, Entry, CTABLE_BITS, NC, Sd->mCLen);
     if (Symbol < 256) {
-      Out[Pos++] = static_cast<UINT8>(Symbol);
+      *Out++ = static_cast<UINT8>(Symbol);
+      // A literal leaves at least 40 bits loaded: enough for two more literals
+      // whose codes the table resolves (12 bits each at most) before the next
+      // top-up, with CODE_BITS_AHEAD left after them.
+      for (UINT32 More = 0; More < 2 && Out < Stop; More++) {
+        Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
+        if (DecodeEntrySymbol(Entry) >= 256) break;
+        BitsSkipEntry(&Bits, Entry);
+        *Out++ = static_cast<UINT8>(DecodeEntrySymbol(Entry));
+      }
       continue;
     }
     if (Symbol == DECODE_BAD_SYMBOL) {
@@ -415,21 +428,22 @@ __attribute__((noinline)) bool DecodeBlockCodes(const DECOMPRESS_SCRATCH *Sd, DE
       break;
     }
     UINT32 Position = DecodeLoopPosition(Sd, &Bits);
+    UINTN Pos = static_cast<UINTN>(Out - Start);
     if (Position == DECODE_BAD_SYMBOL || Position >= Pos) {
       Ok = false;  // or the match would read before the first output byte
       break;
     }
     UINTN Length = Symbol - (256 - THRESHOLD);
-    UINTN Room = Size - Pos;
+    UINTN Room = static_cast<UINTN>(End - Out);
     if (Length > Room) Length = Room;
-    DecodeCopyMatch(Out + Pos, static_cast<UINT32>(Length), Position + 1, static_cast<UINT32>(Room));
-    Pos += Length;
+    DecodeCopyMatch(Out, static_cast<UINT32>(Length), Position + 1, static_cast<UINT32>(Room));
+    Out += Length;
     CodesEnd += Length - 1;
-    Stop = CodesEnd < Size ? CodesEnd : Size;
+    Stop = CodesEnd < Output->Size ? Start + CodesEnd : End;
   }
   *Reader = Bits;
-  Output->Pos = Pos;
-  Output->Codes = CodesEnd - Pos;
+  Output->Pos = static_cast<UINTN>(Out - Start);
+  Output->Codes = CodesEnd - Output->Pos;
   return Ok;
 }
 
