@@ -299,16 +299,42 @@ __attribute__((noinline)) void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32
   for (; Index < Length; Index++) Out[Index] = From[Index];
 }
 
-// Copies a match whose Length the caller has cut to the room left. The common
-// case, a source at least 8 bytes back with 16 bytes of room behind the match,
-// moves whole words and may write up to 13 bytes past the match: they lie
-// inside the output and the codes that follow overwrite them. Two words go
+// Copies a match whose source lies less than a word back (Distance 1..7),
+// with at least a word of room behind it. Its bytes repeat the first Distance
+// bytes of the source, so one word of that pattern, stored again every
+// multiple of Distance that fits in a word, writes the whole match without
+// reading back a byte just written. Up to 7 bytes past the match are written;
+// they lie inside the output and the codes that follow overwrite them.
+__attribute__((noinline)) void DecodeCopyShort(UINT8 *Out, UINT32 Length, UINT32 Distance) {
+  // Largest multiple of the distance that fits in a word, by distance.
+  static constexpr UINT8 kWordStride[] = {0, 8, 8, 6, 8, 5, 6, 7};
+  const UINT32 Word = sizeof(UINT64);
+  if (Distance == 0 || Distance >= Word) return;
+  UINT64 Pattern;  // little-endian: the first byte is the lowest
+  __builtin_memcpy(&Pattern, Out - Distance, Word);
+  Pattern &= MAX_UINT64 >> (64 - UINT8_BIT * Distance);                // the Distance source bytes
+  Pattern |= Pattern << (UINT8_BIT * Distance);                        // twice: 2 to 14 bytes
+  if (Distance < 4) Pattern |= Pattern << (2 * UINT8_BIT * Distance);  // 4 to 12
+  if (Distance < 2) Pattern |= Pattern << (4 * UINT8_BIT);             // 8
+  const UINT32 Stride = kWordStride[Distance];
+  for (UINT32 Index = 0; Index < Length; Index += Stride) __builtin_memcpy(Out + Index, &Pattern, Word);
+}
+
+// Copies a match whose Length the caller has cut to the room left. With 16
+// bytes of room behind the match, whole words move and up to 13 bytes past
+// the match are written: they lie inside the output and the codes that follow
+// overwrite them. A source at least a word back moves word by word, two words
 // unconditionally, so that the short matches most streams are made of take no
-// loop (whose exit the branch predictor cannot guess).
+// loop (whose exit the branch predictor cannot guess); a closer source repeats
+// a pattern word. Near the end of the output the copy is exact.
 inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 Room) {
   const UINT32 Word = sizeof(UINT64);
-  if (Distance < Word || Room - Length < 2 * Word) {
+  if (Room - Length < 2 * Word) {
     DecodeCopyExact(Out, Length, Distance);
+    return;
+  }
+  if (Distance < Word) {
+    DecodeCopyShort(Out, Length, Distance);
     return;
   }
   const UINT8 *From = Out - Distance;
