@@ -355,14 +355,20 @@ inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 R
 // look-up before the buffer is topped up.
 constexpr UINT32 CODE_BITS_AHEAD = CTABLE_BITS;
 
+// The code length of a table entry, masked apart from the shift that drops
+// the code (see BitsSkipEntry).
+inline UINT32 DecodeEntryBits(UINT32 Entry) {
+  static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
+  return Entry & 31;
+}
+
 // Drops the code of a table entry. The shift takes the entry whole (its low
 // six bits are all a 64-bit shift uses), while the count takes the length
 // apart: written as one masked value, both would wait for the mask, one step
 // longer on the chain from one look-up to the next.
 inline void BitsSkipEntry(DECODE_BITS *Bits, UINT32 Entry) {
-  static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
   Bits->Buffer <<= (Entry & 63);
-  Bits->Count -= Entry & 31;
+  Bits->Count -= DecodeEntryBits(Entry);
 }
 
 // The symbol of a look-up entry taken before the buffer was topped up: short
@@ -440,10 +446,12 @@ __attribute__((noinline)) bool DecodeBlockCodes(const DECOMPRESS_SCRATCH *Sd, DE
       *Out++ = static_cast<UINT8>(Symbol);
       // A literal leaves at least 40 bits loaded: enough for two more literals
       // whose codes the table resolves (12 bits each at most) before the next
-      // top-up, with CODE_BITS_AHEAD left after them.
+      // top-up, with CODE_BITS_AHEAD left after them. A table kept from an
+      // earlier block may give its symbols longer lengths (up to 16): such a
+      // literal waits for the top-up when it would leave fewer.
       for (UINT32 More = 0; More < 2 && Out < Stop; More++) {
         Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
-        if (DecodeEntrySymbol(Entry) >= 256) break;
+        if (DecodeEntrySymbol(Entry) >= 256 || DecodeEntryBits(Entry) + CODE_BITS_AHEAD > Bits.Count) break;
         BitsSkipEntry(&Bits, Entry);
         *Out++ = static_cast<UINT8>(DecodeEntrySymbol(Entry));
       }
