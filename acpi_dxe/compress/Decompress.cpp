@@ -509,7 +509,7 @@ void DecodeSaveReader(DECOMPRESS_SCRATCH *Sd, const DECODE_BITS *Bits) {
   Sd->mCompSize = static_cast<UINT32>(BitsLeft(Bits));
   Sd->mBitBuf = BitsWindow(Bits);
   Sd->mSubBitBuf = static_cast<UINT32>(Bits->Buffer);
-  Sd->mBitCount = static_cast<UINT16>(Bits->Count - 32);
+  Sd->mBitCount = static_cast<UINT16>(Bits->Count > 32 ? Bits->Count - 32 : 0);
 }
 
 bool ReadHeader(const VOID *Source, UINTN Size, UINT32 *CompSize, UINT32 *OrigSize) {
