@@ -388,9 +388,11 @@ inline UINT32 DecodeLoopSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, 
 }
 
 // The position value of a match whose Char&Len code the loop has just dropped
-// (at least 40 loaded bits left). The raw bits of a well-formed stream (12 at
-// most) fit in what is loaded; only a longer run tops the buffer up first, so
-// that the next code still starts with CODE_BITS_AHEAD bits.
+// (at least 40 loaded bits left). A Position code takes at most 8 bits from
+// the table (a longer one walks the trees and tops up), and its raw bits are
+// at most 14 (the count field admits symbols up to 15), so the next code
+// still starts with CODE_BITS_AHEAD bits. The test before the raw bits keeps
+// that true whatever the tables give, at the cost of a branch never taken.
 inline UINT32 DecodeLoopPosition(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   UINT32 Entry = Sd->mPTTable[BitsWindow(Bits) >> (32 - PTTABLE_BITS)];
   UINT32 Symbol = DecodeLoopSymbol(Sd, Bits, Entry, PTTABLE_BITS, MAXNP, Sd->mPTLen);
