@@ -507,5 +507,29 @@ TEST(DecompressKeptTableTest, RunOfKeptLiteralsLongerThanTheLookUpDecodesAtEvery
   }
 }
 
+// The decoder takes up to three literals per top-up of its bit buffer; a
+// block's code count must still end the block at its last code, wherever that
+// falls in such a group: the next block's header follows at once. Block 1 has
+// 1..7 literals, block 2 (another table) 1..4.
+TEST(DecompressBlockTest, BlockEndsAtItsCodeCountInsideARunOfLiterals) {
+  const std::string FirstBytes = "abcdefg", SecondBytes = "WXYZ";
+  const BlockWriter First({'a', 'b', 'c', 'd', 'e', 'f', 'g'}, {0});
+  const BlockWriter Second({'W', 'X', 'Y', 'Z', 'q'}, {0});
+  for (size_t FirstCount = 1; FirstCount <= FirstBytes.size(); FirstCount++) {
+    for (size_t SecondCount = 1; SecondCount <= SecondBytes.size(); SecondCount++) {
+      SCOPED_TRACE("codes " + std::to_string(FirstCount) + " then " + std::to_string(SecondCount));
+      BitWriter Out;
+      First.PutHeader(Out, static_cast<uint16_t>(FirstCount));
+      for (size_t Index = 0; Index < FirstCount; Index++) First.Literal(Out, FirstBytes[Index]);
+      Second.PutHeader(Out, static_cast<uint16_t>(SecondCount));
+      for (size_t Index = 0; Index < SecondCount; Index++) Second.Literal(Out, SecondBytes[Index]);
+      const std::string Expected = FirstBytes.substr(0, FirstCount) + SecondBytes.substr(0, SecondCount);
+      DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+      ASSERT_EQ(Result.Status, EFI_SUCCESS);
+      ASSERT_EQ(std::string(Result.Output.begin(), Result.Output.end()), Expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace compress_test
