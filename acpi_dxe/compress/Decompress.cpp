@@ -387,18 +387,35 @@ inline UINT32 DecodeLoopSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, 
   return Symbol;
 }
 
+// Raw bits that follow Position symbol Symbol: symbols 0 and 1 are the value
+// itself, a larger p is followed by p - 1 raw bits below an implied top bit.
+inline UINT32 DecodeRawBits(UINT32 Symbol) {
+  return Symbol > 1 ? Symbol - 1 : 0;
+}
+
 // The position value of a match whose Char&Len code the loop has just dropped
-// (at least 40 loaded bits left). A Position code takes at most 8 bits from
-// the table (a longer one walks the trees and tops up), and its raw bits are
-// at most 14 (the count field admits symbols up to 15), so the next code
-// still starts with CODE_BITS_AHEAD bits. The test before the raw bits keeps
-// that true whatever the tables give, at the cost of a branch never taken.
+// (at least 40 loaded bits left). A Position code the table resolves takes at
+// most 8 bits and its raw bits at most 14 (the count field admits symbols up
+// to 15): one drop takes both, with CODE_BITS_AHEAD and more left for the next
+// code, and the value comes from the bits before the drop, off the chain from
+// one look-up to the next. A longer code walks the trees (and tops up), then
+// takes its raw bits apart.
 inline UINT32 DecodeLoopPosition(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   UINT32 Entry = Sd->mPTTable[BitsWindow(Bits) >> (32 - PTTABLE_BITS)];
-  UINT32 Symbol = DecodeLoopSymbol(Sd, Bits, Entry, PTTABLE_BITS, MAXNP, Sd->mPTLen);
-  if (Symbol <= 1 || Symbol == DECODE_BAD_SYMBOL) return Symbol;
-  UINT32 RawBits = Symbol - 1;
-  if (RawBits + CODE_BITS_AHEAD > Bits->Count) BitsRefill(Bits);
+  UINT32 Symbol = DecodeEntrySymbol(Entry);
+  if (Symbol < MAXNP) {
+    const UINT32 RawBits = DecodeRawBits(Symbol);
+    const UINT32 Taken = DecodeEntryBits(Entry) + RawBits;
+    const UINT64 Before = Bits->Buffer;
+    BitsSkip(Bits, Taken);
+    if (RawBits == 0) return Symbol;
+    return (1U << RawBits) + (static_cast<UINT32>(Before >> (64 - Taken)) & ((1U << RawBits) - 1));
+  }
+  DECODE_BITS Slow = *Bits;
+  Symbol = DecodeLongSymbol(Sd, &Slow, Symbol, PTTABLE_BITS, MAXNP, Sd->mPTLen);
+  *Bits = Slow;
+  const UINT32 RawBits = DecodeRawBits(Symbol);
+  if (RawBits == 0 || Symbol == DECODE_BAD_SYMBOL) return Symbol;
   UINT32 Raw = static_cast<UINT32>(Bits->Buffer >> (64 - RawBits));
   BitsSkip(Bits, RawBits);
   return (1U << RawBits) + Raw;
