@@ -21,13 +21,22 @@ namespace {
 // The reader keeps up to 64 bits of the stream in one word and loads the
 // source eight bytes at a time while eight remain. It lives in a local copy
 // during decoding (the output stores could alias anything in the scratch) and
-// leaves its position in the scratch when decoding ends.
+// leaves its position in the scratch when decoding ends. The end of the stream
+// is a pointer, not a count, so that a refill changes one field less; and the
+// fields leave no padding, which a copy of the reader would otherwise carry
+// along in registers of the decoding loop.
 struct DECODE_BITS {
   UINT64 Buffer;      // stream bits from bit 63 down; below the loaded ones, zero or the stream's next bits
-  UINT32 Count;       // loaded bits at the top of Buffer (input past the end loads as zero bits)
   const UINT8 *Next;  // next bit-stream byte not yet loaded
-  UINT32 Left;        // bit-stream bytes not yet loaded
+  const UINT8 *End;   // the byte after the bit stream
+  UINTN Count;        // loaded bits at the top of Buffer (input past the end loads as zero bits)
 };
+static_assert(sizeof(DECODE_BITS) == 4 * sizeof(UINT64), "reader without padding");
+
+// Bit-stream bytes not yet loaded.
+inline UINTN BitsLeft(const DECODE_BITS *Bits) {
+  return static_cast<UINTN>(Bits->End - Bits->Next);
+}
 
 // Loaded bits kept ahead of every look. The longest single take is 33 bits (a
 // length 7+ whose unary part fills its 32-bit window), and every look sees a
@@ -40,29 +49,47 @@ inline UINT64 DecodeLoadBigEndian64(const UINT8 *Bytes) {
   return __builtin_bswap64(Word);
 }
 
-// Tops the buffer up. With eight or more bytes left one word is loaded; the
-// whole bytes that fit count as loaded, and the part of the next byte that also
-// lands is that byte's own bits, which the next load ORs in again unchanged.
-// Near the end bytes come one at a time, then zeros: never a byte past the
-// announced compressed size.
-inline void BitsRefill(DECODE_BITS *Bits) {
-  if (Bits->Left >= sizeof(UINT64)) {
-    Bits->Buffer |= DecodeLoadBigEndian64(Bits->Next) >> Bits->Count;
-    UINT32 Whole = (63 - Bits->Count) / UINT8_BIT;
-    Bits->Next += Whole;
-    Bits->Left -= Whole;
-    Bits->Count += Whole * UINT8_BIT;
-    return;
-  }
+// Tops the buffer up from the stream's last seven bytes or fewer: one byte at a
+// time, then zeros, never a byte past the announced compressed size. Reached
+// only near the end, so kept out of the loops that refill.
+__attribute__((noinline)) void BitsRefillTail(DECODE_BITS *Bits) {
   while (Bits->Count <= 64 - UINT8_BIT) {
     UINT64 Byte = 0;
-    if (Bits->Left != 0) {
-      Byte = *Bits->Next++;
-      Bits->Left--;
-    }
+    if (Bits->Next != Bits->End) Byte = *Bits->Next++;
     Bits->Buffer |= Byte << (64 - UINT8_BIT - Bits->Count);
     Bits->Count += UINT8_BIT;
   }
+}
+
+// Tops the buffer up to at least 56 loaded bits from a stream with eight or
+// more bytes left: one word is loaded, the whole bytes that fit count as
+// loaded, and the part of the next byte that also lands is that byte's own
+// bits, which the next load ORs in again unchanged.
+inline void BitsRefillWord(DECODE_BITS *Bits) {
+  Bits->Buffer |= DecodeLoadBigEndian64(Bits->Next) >> Bits->Count;
+  Bits->Next += (63 - Bits->Count) / UINT8_BIT;
+  Bits->Count |= 64 - UINT8_BIT;  // Count + 8 per whole byte, for any Count below 64
+}
+
+// The tail's refill, through a copy: a reader whose address escapes could
+// not stay in registers.
+inline void BitsRefillTailCopy(DECODE_BITS *Bits) {
+  DECODE_BITS Tail = *Bits;
+  BitsRefillTail(&Tail);
+  *Bits = Tail;
+}
+
+// Tops the buffer up to at least 56 loaded bits.
+inline void BitsRefill(DECODE_BITS *Bits) {
+  if (BitsLeft(Bits) >= sizeof(UINT64))
+    BitsRefillWord(Bits);
+  else
+    BitsRefillTailCopy(Bits);
+}
+
+// The reader may refill a word at a time while Next lies below this bound.
+inline const UINT8 *BitsWordLimit(const DECODE_BITS *Bits) {
+  return BitsLeft(Bits) >= sizeof(UINT64) ? Bits->End - (sizeof(UINT64) - 1) : Bits->Next;
 }
 
 // The next 32 bits, first bit in bit 31.
@@ -70,10 +97,15 @@ inline UINT32 BitsWindow(const DECODE_BITS *Bits) {
   return static_cast<UINT32>(Bits->Buffer >> 32);
 }
 
-// Drops NumBits (at most 33) bits.
-inline void BitsDrop(DECODE_BITS *Bits, UINT32 NumBits) {
+// Drops NumBits (at most the loaded ones) bits and loads no more.
+inline void BitsSkip(DECODE_BITS *Bits, UINT32 NumBits) {
   Bits->Buffer <<= NumBits;
   Bits->Count -= NumBits;
+}
+
+// Drops NumBits (at most 33) bits.
+inline void BitsDrop(DECODE_BITS *Bits, UINT32 NumBits) {
+  BitsSkip(Bits, NumBits);
   if (Bits->Count < BITS_AHEAD) BitsRefill(Bits);
 }
 
@@ -143,20 +175,6 @@ inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, cons
 
 inline UINT32 DecodeExtraSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   return DecodeSymbol(Sd, Bits, Sd->mPTTable, PTTABLE_BITS, NT, Sd->mPTLen);
-}
-
-inline UINT32 DecodeC(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
-  return DecodeSymbol(Sd, Bits, Sd->mCTable, CTABLE_BITS, NC, Sd->mCLen);
-}
-
-// The position value of a match: symbol p < 2 is the value itself, a larger p
-// is followed by p - 1 raw bits below an implied top bit. False when the
-// symbol walk fails.
-inline bool DecodeP(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Value) {
-  UINT32 Symbol = DecodeSymbol(Sd, Bits, Sd->mPTTable, PTTABLE_BITS, MAXNP, Sd->mPTLen);
-  if (Symbol == DECODE_BAD_SYMBOL) return false;
-  *Value = Symbol <= 1 ? Symbol : (1U << (Symbol - 1)) + BitsTake(Bits, Symbol - 1);
-  return true;
 }
 
 // ---- Code-length tables ---------------------------------------------------
@@ -245,13 +263,14 @@ bool ReadCLen(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   return true;
 }
 
-// Opens a block: its code count (0 stands for 65,536) and its three code tables.
-bool DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Codes) {
+// Opens a block: reads its code count (0 stands for 65,536) and its three code
+// tables, and returns the count; 0 when a table is unusable.
+UINT32 DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
   UINT32 Count = BitsTake(Bits, 16);
-  *Codes = Count != 0 ? Count : 1U << 16;
-  if (!ReadPTLen(Sd, Bits, NT, TBIT, 3)) return false;
-  if (!ReadCLen(Sd, Bits)) return false;
-  return ReadPTLen(Sd, Bits, MAXNP, Sd->mPBit, MAX_UINT32);
+  if (!ReadPTLen(Sd, Bits, NT, TBIT, 3) || !ReadCLen(Sd, Bits) ||
+      !ReadPTLen(Sd, Bits, MAXNP, Sd->mPBit, MAX_UINT32))
+    return 0;
+  return Count != 0 ? Count : 1U << 16;
 }
 
 // ---- Output -----------------------------------------------------------------
@@ -263,7 +282,7 @@ bool DecodeBlockHeader(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 *Codes)
 // that byte lies inside the match's source. With Stride >= 8 each 8-byte chunk
 // then reads only bytes written before it and moves as one word.
 // Distance is a position value + 1, so never 0; the check says so to the reader.
-void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
+__attribute__((noinline)) void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
   if (Distance == 0) return;
   const UINT8 *From = Out - Distance;
   const UINT32 Word = sizeof(UINT64);
@@ -280,16 +299,42 @@ void DecodeCopyExact(UINT8 *Out, UINT32 Length, UINT32 Distance) {
   for (; Index < Length; Index++) Out[Index] = From[Index];
 }
 
-// Copies a match whose Length the caller has cut to the room left. The common
-// case, a source at least 8 bytes back with 16 bytes of room behind the match,
-// moves whole words and may write up to 13 bytes past the match: they lie
-// inside the output and the codes that follow overwrite them. Two words go
+// Copies a match whose source lies less than a word back (Distance 1..7),
+// with at least a word of room behind it. Its bytes repeat the first Distance
+// bytes of the source, so one word of that pattern, stored again every
+// multiple of Distance that fits in a word, writes the whole match without
+// reading back a byte just written. Up to 7 bytes past the match are written;
+// they lie inside the output and the codes that follow overwrite them.
+__attribute__((noinline)) void DecodeCopyShort(UINT8 *Out, UINT32 Length, UINT32 Distance) {
+  // Largest multiple of the distance that fits in a word, by distance.
+  static constexpr UINT8 kWordStride[] = {0, 8, 8, 6, 8, 5, 6, 7};
+  const UINT32 Word = sizeof(UINT64);
+  if (Distance == 0 || Distance >= Word) return;
+  UINT64 Pattern;  // little-endian: the first byte is the lowest
+  __builtin_memcpy(&Pattern, Out - Distance, Word);
+  Pattern &= MAX_UINT64 >> (64 - UINT8_BIT * Distance);                // the Distance source bytes
+  Pattern |= Pattern << (UINT8_BIT * Distance);                        // twice: 2 to 14 bytes
+  if (Distance < 4) Pattern |= Pattern << (2 * UINT8_BIT * Distance);  // 4 to 12
+  if (Distance < 2) Pattern |= Pattern << (4 * UINT8_BIT);             // 8
+  const UINT32 Stride = kWordStride[Distance];
+  for (UINT32 Index = 0; Index < Length; Index += Stride) __builtin_memcpy(Out + Index, &Pattern, Word);
+}
+
+// Copies a match whose Length the caller has cut to the room left. With 16
+// bytes of room behind the match, whole words move and up to 13 bytes past
+// the match are written: they lie inside the output and the codes that follow
+// overwrite them. A source at least a word back moves word by word, two words
 // unconditionally, so that the short matches most streams are made of take no
-// loop (whose exit the branch predictor cannot guess).
+// loop (whose exit the branch predictor cannot guess); a closer source repeats
+// a pattern word. Near the end of the output the copy is exact.
 inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 Room) {
   const UINT32 Word = sizeof(UINT64);
-  if (Distance < Word || Room - Length < 2 * Word) {
+  if (Room - Length < 2 * Word) {
     DecodeCopyExact(Out, Length, Distance);
+    return;
+  }
+  if (Distance < Word) {
+    DecodeCopyShort(Out, Length, Distance);
     return;
   }
   const UINT8 *From = Out - Distance;
@@ -304,59 +349,186 @@ inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 R
   }
 }
 
-// Decodes until the output is full or a check fails. Each pass writes at least
-// one byte or stops, so the loop ends after at most mOrigSize passes. The hot
-// state (reader, output position, codes left) stays in locals.
-void DecodeStream(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Reader) {
+// ---- The decoding loop ------------------------------------------------------
+
+// Loaded bits every code of the loop starts with: enough for a Char&Len table
+// look-up before the buffer is topped up.
+constexpr UINT32 CODE_BITS_AHEAD = CTABLE_BITS;
+
+// The code length of a table entry, masked apart from the shift that drops
+// the code (see BitsSkipEntry).
+inline UINT32 DecodeEntryBits(UINT32 Entry) {
+  static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
+  return Entry & 31;
+}
+
+// Drops the code of a table entry. The shift takes the entry whole (its low
+// six bits are all a 64-bit shift uses), while the count takes the length
+// apart: written as one masked value, both would wait for the mask, one step
+// longer on the chain from one look-up to the next.
+inline void BitsSkipEntry(DECODE_BITS *Bits, UINT32 Entry) {
+  Bits->Buffer <<= (Entry & 63);
+  Bits->Count -= DecodeEntryBits(Entry);
+}
+
+// The symbol of a look-up entry taken before the buffer was topped up: short
+// codes drop their bits unchecked (the top-up left at least 56 loaded), longer
+// ones walk the trees. DECODE_BAD_SYMBOL for a failed walk.
+inline UINT32 DecodeLoopSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, UINT32 Entry,
+                               UINT32 TableBits, UINT32 NumSymbols, const UINT8 *BitLen) {
+  UINT32 Symbol = DecodeEntrySymbol(Entry);
+  if (Symbol >= NumSymbols) {
+    DECODE_BITS Slow = *Bits;
+    Symbol = DecodeLongSymbol(Sd, &Slow, Symbol, TableBits, NumSymbols, BitLen);
+    *Bits = Slow;
+    return Symbol;
+  }
+  BitsSkipEntry(Bits, Entry);
+  return Symbol;
+}
+
+// Raw bits that follow Position symbol Symbol: symbols 0 and 1 are the value
+// itself, a larger p is followed by p - 1 raw bits below an implied top bit.
+inline UINT32 DecodeRawBits(UINT32 Symbol) {
+  return Symbol > 1 ? Symbol - 1 : 0;
+}
+
+// The position value of a match whose Char&Len code the loop has just dropped
+// (at least 40 loaded bits left). A Position code the table resolves takes at
+// most 8 bits and its raw bits at most 14 (the count field admits symbols up
+// to 15): one drop takes both, with CODE_BITS_AHEAD and more left for the next
+// code, and the value comes from the bits before the drop, off the chain from
+// one look-up to the next. A longer code walks the trees (and tops up), then
+// takes its raw bits apart.
+inline UINT32 DecodeLoopPosition(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+  UINT32 Entry = Sd->mPTTable[BitsWindow(Bits) >> (32 - PTTABLE_BITS)];
+  UINT32 Symbol = DecodeEntrySymbol(Entry);
+  if (Symbol < MAXNP) {
+    const UINT32 RawBits = DecodeRawBits(Symbol);
+    const UINT32 Taken = DecodeEntryBits(Entry) + RawBits;
+    const UINT64 Before = Bits->Buffer;
+    BitsSkip(Bits, Taken);
+    if (RawBits == 0) return Symbol;
+    return (1U << RawBits) + (static_cast<UINT32>(Before >> (64 - Taken)) & ((1U << RawBits) - 1));
+  }
+  DECODE_BITS Slow = *Bits;
+  Symbol = DecodeLongSymbol(Sd, &Slow, Symbol, PTTABLE_BITS, MAXNP, Sd->mPTLen);
+  *Bits = Slow;
+  const UINT32 RawBits = DecodeRawBits(Symbol);
+  if (RawBits == 0 || Symbol == DECODE_BAD_SYMBOL) return Symbol;
+  UINT32 Raw = static_cast<UINT32>(Bits->Buffer >> (64 - RawBits));
+  BitsSkip(Bits, RawBits);
+  return (1U << RawBits) + Raw;
+}
+
+// Where the decoding loop stands: the output, the bytes written and the
+// uncompressed size, and the codes left in the current block.
+struct DECODE_OUTPUT {
+  UINT8 *Start;
+  UINTN Pos;
+  UINTN Size;
+  UINTN Codes;
+};
+
+// Decodes codes of the current block until none is left, the output is full
+// or a check fails (false). A function of its own, with its state in locals
+// and calls only on its rare paths: the block header's readers, inlined into
+// the same loop, left too few registers for that state.
+//
+// Each code tops the reader up once, with no test on how much is loaded: the
+// look-up into the Char&Len table reads the buffer before the top-up (its 12
+// bits are loaded already), and the top-up leaves at least 56 bits, enough for
+// a Char&Len and a Position code. A test per dropped code, taken or not as the
+// code lengths fall, is what the branch predictor cannot learn.
+//
+// A literal takes one code and writes one byte, so the position at which the
+// block's codes would run out if all were literals (CodesEnd) moves only with
+// a match: one bound (Stop) then ends the loop for both limits.
+__attribute__((noinline)) bool DecodeBlockCodes(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Reader,
+                                                DECODE_OUTPUT *Output) {
   DECODE_BITS Bits = *Reader;
-  UINT8 *const Out = Sd->mDstBase;
-  const UINT32 OrigSize = Sd->mOrigSize;
-  UINT32 OutPos = 0;
-  UINT32 Codes = 0;
-  bool Bad = false;
-  while (OutPos < OrigSize) {
-    if (Codes == 0) {
-      *Reader = Bits;
-      Bad = !DecodeBlockHeader(Sd, Reader, &Codes);
-      Bits = *Reader;
-      if (Bad) break;
-    }
-    Codes--;
-    UINT32 Symbol = DecodeC(Sd, &Bits);
+  const UINT8 *const WordLimit = BitsWordLimit(&Bits);
+  UINT8 *const Start = Output->Start;
+  UINT8 *const End = Start + Output->Size;
+  UINT8 *Out = Start + Output->Pos;
+  UINTN CodesEnd = Output->Pos + Output->Codes;  // an offset: it may lie past the output
+  UINT8 *Stop = CodesEnd < Output->Size ? Start + CodesEnd : End;
+  bool Ok = true;
+  while (Out < Stop) {
+    UINT32 Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
+    if (Bits.Next < WordLimit)
+      BitsRefillWord(&Bits);
+    else
+      BitsRefillTailCopy(&Bits);
+    UINT32 Symbol = DecodeLoopSymbol(Sd, &Bits, Entry, CTABLE_BITS, NC, Sd->mCLen);
     if (Symbol < 256) {
-      Out[OutPos++] = static_cast<UINT8>(Symbol);
+      *Out++ = static_cast<UINT8>(Symbol);
+      // A literal leaves at least 40 bits loaded: enough for two more literals
+      // whose codes the table resolves (12 bits each at most) before the next
+      // top-up, with CODE_BITS_AHEAD left after them. A table kept from an
+      // earlier block may give its symbols longer lengths (up to 16): such a
+      // literal waits for the top-up when it would leave fewer.
+      for (UINT32 More = 0; More < 2 && Out < Stop; More++) {
+        Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
+        if (DecodeEntrySymbol(Entry) >= 256 || DecodeEntryBits(Entry) + CODE_BITS_AHEAD > Bits.Count) break;
+        BitsSkipEntry(&Bits, Entry);
+        *Out++ = static_cast<UINT8>(DecodeEntrySymbol(Entry));
+      }
       continue;
     }
-    UINT32 Position;
-    if (Symbol == DECODE_BAD_SYMBOL || !DecodeP(Sd, &Bits, &Position)) {
-      Bad = true;
+    if (Symbol == DECODE_BAD_SYMBOL) {
+      Ok = false;
       break;
     }
-    UINT32 Distance = Position + 1;
-    if (Distance > OutPos) {  // would read before the first output byte
-      Bad = true;
+    UINT32 Position = DecodeLoopPosition(Sd, &Bits);
+    UINTN Pos = static_cast<UINTN>(Out - Start);
+    if (Position == DECODE_BAD_SYMBOL || Position >= Pos) {
+      Ok = false;  // or the match would read before the first output byte
       break;
     }
-    UINT32 Length = Symbol - (256 - THRESHOLD);
-    UINT32 Room = OrigSize - OutPos;
+    UINTN Length = Symbol - (256 - THRESHOLD);
+    UINTN Room = static_cast<UINTN>(End - Out);
     if (Length > Room) Length = Room;
-    DecodeCopyMatch(Out + OutPos, Length, Distance, Room);
-    OutPos += Length;
+    DecodeCopyMatch(Out, static_cast<UINT32>(Length), Position + 1, static_cast<UINT32>(Room));
+    Out += Length;
+    CodesEnd += Length - 1;
+    Stop = CodesEnd < Output->Size ? Start + CodesEnd : End;
   }
   *Reader = Bits;
-  Sd->mOutBuf = OutPos;
-  Sd->mBlockSize = static_cast<UINT16>(Codes);
-  if (Bad) Sd->mBadTableFlag = 1;
+  Output->Pos = static_cast<UINTN>(Out - Start);
+  Output->Codes = CodesEnd - Output->Pos;
+  return Ok;
+}
+
+// Decodes until the output is full or a check fails. Each code writes at least
+// one byte or stops decoding, so decoding ends after at most mOrigSize codes.
+void DecodeStream(DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits) {
+  DECODE_OUTPUT Output = {Sd->mDstBase, 0, Sd->mOrigSize, 0};
+  bool Ok = true;
+  while (Ok && Output.Pos < Output.Size) {
+    if (Output.Codes == 0) {
+      BitsRefill(Bits);  // the header's readers keep BITS_AHEAD loaded
+      Output.Codes = DecodeBlockHeader(Sd, Bits);
+      if (Output.Codes == 0) {
+        Ok = false;
+        break;
+      }
+    }
+    Ok = DecodeBlockCodes(Sd, Bits, &Output);
+  }
+  Sd->mOutBuf = static_cast<UINT32>(Output.Pos);
+  Sd->mBlockSize = static_cast<UINT16>(Output.Codes);
+  if (!Ok) Sd->mBadTableFlag = 1;
 }
 
 // Leaves the reader's position in the scratch: the bytes it has loaded and
 // left, and the next 32 bits and the loaded ones after them.
 void DecodeSaveReader(DECOMPRESS_SCRATCH *Sd, const DECODE_BITS *Bits) {
   Sd->mInBuf = static_cast<UINT32>(Bits->Next - Sd->mSrcBase);
-  Sd->mCompSize = Bits->Left;
+  Sd->mCompSize = static_cast<UINT32>(BitsLeft(Bits));
   Sd->mBitBuf = BitsWindow(Bits);
   Sd->mSubBitBuf = static_cast<UINT32>(Bits->Buffer);
-  Sd->mBitCount = static_cast<UINT16>(Bits->Count - 32);
+  Sd->mBitCount = static_cast<UINT16>(Bits->Count > 32 ? Bits->Count - 32 : 0);
 }
 
 bool ReadHeader(const VOID *Source, UINTN Size, UINT32 *CompSize, UINT32 *OrigSize) {
@@ -396,7 +568,7 @@ EFI_STATUS Decompress(const VOID *Source, VOID *Destination, VOID *Scratch) {
   Sd->mCompSize = CompSize;
   Sd->mOrigSize = OrigSize;
 
-  DECODE_BITS Bits = {0, 0, Sd->mSrcBase, CompSize};
+  DECODE_BITS Bits = {0, Sd->mSrcBase, Sd->mSrcBase + CompSize, 0};
   BitsRefill(&Bits);
   DecodeStream(Sd, &Bits);
   DecodeSaveReader(Sd, &Bits);

@@ -468,5 +468,68 @@ TEST(DecompressKeptTableTest, KeptCharLenTableReadsSymbolsWithTheirNewLengths) {
   EXPECT_EQ(std::string(Result.Output.begin(), Result.Output.end()), "ABABAB");
 }
 
+// A kept Char&Len table whose literals had 12-bit codes and now have 16-bit
+// lengths: each literal is looked up by its old 12 bits and drops 16. The
+// decoder takes several literals per top-up of its bit buffer; a run of
+// 16-bit literals must not leave it with fewer loaded bits than a look-up
+// reads, whatever the alignment (set by 0..7 one-bit matches first). Block 1:
+// match symbols 256..259 with 1..4-bit codes, every literal with 12 bits
+// (1111 and the byte). Block 2: the same symbols, literals now 16 bits long
+// (under-full: the table is kept). A literal is written as its old 12-bit
+// code and 4 filler bits.
+TEST(DecompressKeptTableTest, RunOfKeptLiteralsLongerThanTheLookUpDecodesAtEveryAlignment) {
+  std::vector<uint8_t> Old(510, 0), New(510, 0);
+  for (uint32_t Byte = 0; Byte < 256; Byte++) Old[Byte] = 12, New[Byte] = 16;
+  for (uint32_t Symbol = 256; Symbol < 260; Symbol++) Old[Symbol] = New[Symbol] = Symbol - 255;
+  const Bytes Run = {0x41, 0x5F, 0x37, 0x2C, 0x99, 0xE3, 0x0F, 0x71, 0x26, 0xBD, 0x58, 0xA4, 0x13};
+  for (uint32_t Matches = 0; Matches < 8; Matches++) {
+    SCOPED_TRACE("one-bit matches before the run: " + std::to_string(Matches));
+    BitWriter Out;
+    BlockWriter First = BlockWriter::WithLengths(Old, {1, 1});
+    First.PutHeader(Out, 1);
+    First.Literal(Out, 'L');
+    Out.Put(16, static_cast<uint16_t>(Matches + Run.size()));
+    BlockWriter::WithLengths(New, {1, 1}).PutCTable(Out);
+    Out.Put(4, 0), Out.Put(4, 0);  // one position symbol, 0: distance 1
+    Bytes Expected = {'L'};
+    for (uint32_t Match = 0; Match < Matches; Match++) {
+      Out.Put(1, 0);  // symbol 256: length 3
+      Expected.insert(Expected.end(), 3, 'L');
+    }
+    for (uint8_t Byte : Run) {
+      Out.Put(12, 0xF00u | Byte);
+      Out.Put(4, 0xA);
+      Expected.push_back(Byte);
+    }
+    DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+    ASSERT_EQ(Result.Status, EFI_SUCCESS);
+    ASSERT_TRUE(Result.Output == Expected);
+  }
+}
+
+// The decoder takes up to three literals per top-up of its bit buffer; a
+// block's code count must still end the block at its last code, wherever that
+// falls in such a group: the next block's header follows at once. Block 1 has
+// 1..7 literals, block 2 (another table) 1..4.
+TEST(DecompressBlockTest, BlockEndsAtItsCodeCountInsideARunOfLiterals) {
+  const std::string FirstBytes = "abcdefg", SecondBytes = "WXYZ";
+  const BlockWriter First({'a', 'b', 'c', 'd', 'e', 'f', 'g'}, {0});
+  const BlockWriter Second({'W', 'X', 'Y', 'Z', 'q'}, {0});
+  for (size_t FirstCount = 1; FirstCount <= FirstBytes.size(); FirstCount++) {
+    for (size_t SecondCount = 1; SecondCount <= SecondBytes.size(); SecondCount++) {
+      SCOPED_TRACE("codes " + std::to_string(FirstCount) + " then " + std::to_string(SecondCount));
+      BitWriter Out;
+      First.PutHeader(Out, static_cast<uint16_t>(FirstCount));
+      for (size_t Index = 0; Index < FirstCount; Index++) First.Literal(Out, FirstBytes[Index]);
+      Second.PutHeader(Out, static_cast<uint16_t>(SecondCount));
+      for (size_t Index = 0; Index < SecondCount; Index++) Second.Literal(Out, SecondBytes[Index]);
+      const std::string Expected = FirstBytes.substr(0, FirstCount) + SecondBytes.substr(0, SecondCount);
+      DecodeResult Result = DecodeGuarded(WithHeader(Out.Finish(), static_cast<uint32_t>(Expected.size())));
+      ASSERT_EQ(Result.Status, EFI_SUCCESS);
+      ASSERT_EQ(std::string(Result.Output.begin(), Result.Output.end()), Expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace compress_test
