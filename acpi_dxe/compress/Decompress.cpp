@@ -137,12 +137,13 @@ inline UINT32 DecodeTreeSymbol(const DECOMPRESS_SCRATCH *Sd, UINT32 Window, UINT
   return Symbol;
 }
 
-// Drops the code of a packed table entry. The shift takes the entry whole:
-// its low six bits are the length, and they are all a 64-bit shift uses.
-inline void BitsDropEntry(DECODE_BITS *Bits, UINT32 Entry) {
+// Drops the code of a table entry. The shift takes the entry whole (its low
+// six bits are all a 64-bit shift uses), while the count takes the length
+// apart (DecodeEntryLength): written as one masked value, both would wait for
+// the mask, one step longer on the chain from one look-up to the next.
+inline void BitsSkipEntry(DECODE_BITS *Bits, UINT32 Entry) {
   Bits->Buffer <<= (Entry & 63);
   Bits->Count -= DecodeEntryLength(Entry);
-  if (Bits->Count < BITS_AHEAD) BitsRefill(Bits);
 }
 
 // A code longer than the table: the walk from the entry's tree node, then
@@ -169,7 +170,8 @@ inline UINT32 DecodeSymbol(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits, cons
     *Bits = Slow;
     return Symbol;
   }
-  BitsDropEntry(Bits, Entry);
+  BitsSkipEntry(Bits, Entry);
+  if (Bits->Count < BITS_AHEAD) BitsRefill(Bits);
   return Symbol;
 }
 
@@ -355,22 +357,6 @@ inline void DecodeCopyMatch(UINT8 *Out, UINT32 Length, UINT32 Distance, UINT32 R
 // look-up before the buffer is topped up.
 constexpr UINT32 CODE_BITS_AHEAD = CTABLE_BITS;
 
-// The code length of a table entry, masked apart from the shift that drops
-// the code (see BitsSkipEntry).
-inline UINT32 DecodeEntryBits(UINT32 Entry) {
-  static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
-  return Entry & 31;
-}
-
-// Drops the code of a table entry. The shift takes the entry whole (its low
-// six bits are all a 64-bit shift uses), while the count takes the length
-// apart: written as one masked value, both would wait for the mask, one step
-// longer on the chain from one look-up to the next.
-inline void BitsSkipEntry(DECODE_BITS *Bits, UINT32 Entry) {
-  Bits->Buffer <<= (Entry & 63);
-  Bits->Count -= DecodeEntryBits(Entry);
-}
-
 // The symbol of a look-up entry taken before the buffer was topped up: short
 // codes drop their bits unchecked (the top-up left at least 56 loaded), longer
 // ones walk the trees. DECODE_BAD_SYMBOL for a failed walk.
@@ -405,7 +391,7 @@ inline UINT32 DecodeLoopPosition(const DECOMPRESS_SCRATCH *Sd, DECODE_BITS *Bits
   UINT32 Symbol = DecodeEntrySymbol(Entry);
   if (Symbol < MAXNP) {
     const UINT32 RawBits = DecodeRawBits(Symbol);
-    const UINT32 Taken = DecodeEntryBits(Entry) + RawBits;
+    const UINT32 Taken = DecodeEntryLength(Entry) + RawBits;
     const UINT64 Before = Bits->Buffer;
     BitsSkip(Bits, Taken);
     if (RawBits == 0) return Symbol;
@@ -470,7 +456,7 @@ __attribute__((noinline)) bool DecodeBlockCodes(const DECOMPRESS_SCRATCH *Sd, DE
       // literal waits for the top-up when it would leave fewer.
       for (UINT32 More = 0; More < 2 && Out < Stop; More++) {
         Entry = Sd->mCTable[BitsWindow(&Bits) >> (32 - CTABLE_BITS)];
-        if (DecodeEntrySymbol(Entry) >= 256 || DecodeEntryBits(Entry) + CODE_BITS_AHEAD > Bits.Count) break;
+        if (DecodeEntrySymbol(Entry) >= 256 || DecodeEntryLength(Entry) + CODE_BITS_AHEAD > Bits.Count) break;
         BitsSkipEntry(&Bits, Entry);
         *Out++ = static_cast<UINT8>(DecodeEntrySymbol(Entry));
       }

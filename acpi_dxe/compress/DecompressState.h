@@ -65,8 +65,12 @@ inline constexpr UINT32 DecodePackEntry(UINT32 Symbol, UINT32 Length) {
 inline constexpr UINT32 DecodeEntrySymbol(UINT32 Entry) {
   return Entry >> DECODE_ENTRY_SYMBOL_SHIFT;
 }
+// The code length of an entry. Lengths stay below 32, so five bits are read:
+// a mask other than the six bits of the shift that drops the code keeps the two
+// apart, and the shift need not wait for the mask (see BitsSkipEntry).
+static_assert(MAX_CODE_LENGTH < 32, "a code length fits in the entry's low five bits");
 inline constexpr UINT32 DecodeEntryLength(UINT32 Entry) {
-  return Entry & DECODE_ENTRY_LENGTH_MASK;
+  return Entry & 31;
 }
 
 // Builds the look-up table (and the tree part for codes longer than TableBits)
