@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/AcpiDump.h"
+#include "uefi/Acpi.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void Check(bool Holds, const char *What) {
 
 UINT32 HeaderLength(const sim::DumpTable &Table) {
   UINT32 Length = 0;
-  std::memcpy(&Length, Table.Bytes.data() + 4, sizeof(Length));
+  std::memcpy(&Length, Table.Bytes.data() + OFFSET_OF(EFI_ACPI_COMMON_HEADER, Length), sizeof(Length));
   return Length;
 }
 
@@ -42,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     return 0;
   }
   for (sim::DumpTable &Table : Arranged) {
-    Check(Table.Bytes.size() >= 8, "an arranged table shorter than its common header");
+    Check(Table.Bytes.size() >= sizeof(EFI_ACPI_COMMON_HEADER),
+          "an arranged table shorter than its common header");
     Check(HeaderLength(Table) == Table.Bytes.size(),
           "an arranged table whose Length disagrees with its bytes");
     if (Table.Signature != "FACP") continue;
